@@ -1,0 +1,21 @@
+#ifndef CLOAKCAM_CAPTURE_DIRECTSHOW_H
+#define CLOAKCAM_CAPTURE_DIRECTSHOW_H
+
+// COM and DirectShow: the platform's own on Windows, the GStreamer-backed
+// stand-in elsewhere. The capture code is written once against these names.
+
+#ifdef _WIN32
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+#ifdef __MINGW32__
+// mingw-w64's qedit.h leaves these two out; strmiids defines them.
+extern "C" const CLSID CLSID_SampleGrabber;
+extern "C" const CLSID CLSID_NullRenderer;
+#endif
+#else
+#include "platform/dshow.h"
+#include "platform/qedit.h"
+#endif
+
+#endif

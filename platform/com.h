@@ -1,0 +1,91 @@
+#ifndef CLOAKCAM_PLATFORM_COM_H
+#define CLOAKCAM_PLATFORM_COM_H
+
+// The part of COM that the capture code uses, for systems without it: the
+// Windows type names and result codes, IUnknown, object creation and the task
+// allocator. Sizes follow Windows (LONG and ULONG are 32 bits), so code written
+// against these names behaves the same on both.
+
+#include <cstddef>
+#include <cstdint>
+
+typedef int32_t HRESULT;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef uint8_t BYTE;
+typedef int BOOL;
+typedef int64_t LONGLONG;
+typedef void *LPVOID;
+typedef size_t SIZE_T;
+typedef const wchar_t *LPCWSTR;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+#ifndef NULL
+#define NULL nullptr
+#endif
+
+#define STDMETHODCALLTYPE
+
+struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+};
+typedef GUID IID;
+typedef GUID CLSID;
+typedef const IID &REFIID;
+typedef const CLSID &REFCLSID;
+typedef const GUID &REFGUID;
+
+bool operator==(const GUID &a, const GUID &b);
+inline bool operator!=(const GUID &a, const GUID &b) { return !(a == b); }
+#define IsEqualGUID(a, b) ((a) == (b))
+
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define E_NOTIMPL ((HRESULT)0x80004001u)
+#define E_NOINTERFACE ((HRESULT)0x80004002u)
+#define E_POINTER ((HRESULT)0x80004003u)
+#define E_FAIL ((HRESULT)0x80004005u)
+#define E_UNEXPECTED ((HRESULT)0x8000FFFFu)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000Eu)
+#define E_INVALIDARG ((HRESULT)0x80070057u)
+#define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110u)
+#define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154u)
+
+#define CLSCTX_INPROC_SERVER 0x1
+#define CLSCTX_INPROC_HANDLER 0x2
+#define CLSCTX_INPROC (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)
+
+extern const IID IID_IUnknown;
+
+struct IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+  protected:
+    ~IUnknown() = default;
+};
+typedef IUnknown *LPUNKNOWN;
+
+// Starts the media framework behind the stand-in objects; safe to call again.
+HRESULT CoInitialize(LPVOID reserved);
+void CoUninitialize();
+HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID riid,
+                         LPVOID *object);
+LPVOID CoTaskMemAlloc(SIZE_T size);
+void CoTaskMemFree(LPVOID block);
+
+#endif

@@ -1,0 +1,144 @@
+#ifndef CLOAKCAM_PLATFORM_DSHOW_H
+#define CLOAKCAM_PLATFORM_DSHOW_H
+
+// The DirectShow interfaces, structures and identifiers that the capture code
+// uses, declared with Windows' names and signatures but only the methods the
+// program calls. The objects behind them are built on GStreamer.
+
+#include "platform/com.h"
+
+typedef LONGLONG REFERENCE_TIME;
+
+#define VFW_E_ALREADY_CONNECTED ((HRESULT)0x80040204u)
+#define VFW_E_NOT_CONNECTED ((HRESULT)0x80040209u)
+#define VFW_E_CANNOT_CONNECT ((HRESULT)0x80040217u)
+#define VFW_E_NOT_STOPPED ((HRESULT)0x80040224u)
+#define VFW_E_WRONG_STATE ((HRESULT)0x80040227u)
+
+#define BI_RGB 0
+
+extern const CLSID CLSID_FilterGraph;
+extern const CLSID CLSID_SystemDeviceEnum;
+extern const CLSID CLSID_VideoInputDeviceCategory;
+extern const CLSID CLSID_CaptureGraphBuilder2;
+extern const IID IID_IGraphBuilder;
+extern const IID IID_IFilterGraph;
+extern const IID IID_IMediaControl;
+extern const IID IID_ICreateDevEnum;
+extern const IID IID_IEnumMoniker;
+extern const IID IID_IMoniker;
+extern const IID IID_IBaseFilter;
+extern const IID IID_IEnumPins;
+extern const IID IID_IPin;
+extern const IID IID_ICaptureGraphBuilder2;
+extern const IID IID_IAMStreamConfig;
+extern const GUID MEDIATYPE_Video;
+extern const GUID MEDIASUBTYPE_RGB24;
+extern const GUID FORMAT_VideoInfo;
+extern const GUID PIN_CATEGORY_PREVIEW;
+extern const GUID PIN_CATEGORY_CAPTURE;
+
+enum PIN_DIRECTION { PINDIR_INPUT = 0, PINDIR_OUTPUT = 1 };
+
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+
+struct BITMAPINFOHEADER {
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
+};
+
+struct VIDEOINFOHEADER {
+    RECT rcSource;
+    RECT rcTarget;
+    DWORD dwBitRate;
+    DWORD dwBitErrorRate;
+    REFERENCE_TIME AvgTimePerFrame;
+    BITMAPINFOHEADER bmiHeader;
+};
+
+struct AM_MEDIA_TYPE {
+    GUID majortype;
+    GUID subtype;
+    BOOL bFixedSizeSamples;
+    BOOL bTemporalCompression;
+    ULONG lSampleSize;
+    GUID formattype;
+    IUnknown *pUnk;
+    ULONG cbFormat;
+    BYTE *pbFormat;
+};
+
+struct IBaseFilter;
+struct IBindCtx;
+
+struct IPin : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *direction) = 0;
+};
+
+struct IEnumPins : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **pins, ULONG *fetched) = 0;
+};
+
+struct IBaseFilter : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **pins) = 0;
+};
+
+struct IFilterGraph : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter *filter, LPCWSTR name) = 0;
+};
+
+struct IGraphBuilder : IFilterGraph {
+    virtual HRESULT STDMETHODCALLTYPE Connect(IPin *out, IPin *in) = 0;
+};
+
+struct IMediaControl : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Run() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Stop() = 0;
+};
+
+struct IMoniker : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx *context, IMoniker *left,
+                                                   REFIID riid, void **object) = 0;
+};
+
+struct IEnumMoniker : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker **monikers,
+                                           ULONG *fetched) = 0;
+};
+
+struct ICreateDevEnum : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category,
+                                                            IEnumMoniker **monikers,
+                                                            DWORD flags) = 0;
+};
+
+struct IAMStreamConfig : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE *type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE **type) = 0;
+};
+
+struct ICaptureGraphBuilder2 : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder *graph) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FindInterface(const GUID *category, const GUID *type,
+                                                    IBaseFilter *filter, REFIID riid,
+                                                    void **object) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RenderStream(const GUID *category, const GUID *type,
+                                                   IUnknown *source, IBaseFilter *compressor,
+                                                   IBaseFilter *renderer) = 0;
+};
+
+#endif
