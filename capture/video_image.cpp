@@ -1,0 +1,72 @@
+#include "capture/video_image.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// How long the constructor waits for the camera's first picture. Cameras take
+// a moment to start; without the wait the automatic reference, taken a few
+// passes after start, would be a black frame.
+constexpr auto firstFrameTimeout = std::chrono::seconds(5);
+constexpr auto firstFramePoll = std::chrono::milliseconds(10);
+
+} // namespace
+
+void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count) {
+    long size = frameSize < 0 ? 0 : frameSize;
+    if (size > 3L * count)
+        size = 3L * count;
+    // Record i takes the i-th 3-byte group counted from the end of the data:
+    // the frame is stored bottom row first, so walking it backwards gives the
+    // top row first and each row right to left.
+    const int delivered = static_cast<int>(size / 3);
+    for (int i = 0; i < delivered; ++i) {
+        const unsigned char *group = frame + size - 3L * (i + 1);
+        pixels[i]->r = group[2];
+        pixels[i]->g = group[1];
+        pixels[i]->b = group[0];
+    }
+    for (int i = delivered; i < count; ++i)
+        *pixels[i] = Pixel{0, 0, 0};
+}
+
+getVideoImage::getVideoImage(int width, int height) : width(width), height(height) {
+    count = width * height;
+    pixels = new Pixel *[count];
+    for (int i = 0; i < count; ++i)
+        pixels[i] = new Pixel;
+    bufferSize = count * 3;
+    // Black until the camera delivers its first picture.
+    buffer = new unsigned char[bufferSize]();
+    buildGraph(width, height);
+    waitForFirstFrame();
+    std::printf("celled getVideoImage int int\n");
+}
+
+void getVideoImage::updateImage() {
+    // Every fetch is offered the whole buffer: a short sample must not make
+    // the next full-size one look too large to fit.
+    bufferSize = count * 3;
+    if (grabber)
+        grabber->GetCurrentBuffer(&bufferSize, reinterpret_cast<LONG *>(buffer));
+    convertFrame(buffer, bufferSize, pixels, count);
+}
+
+Pixel **getVideoImage::getImage() { return pixels; }
+
+void getVideoImage::waitForFirstFrame() {
+    if (!grabber)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + firstFrameTimeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        LONG size = 0;
+        if (grabber->GetCurrentBuffer(&size, nullptr) == S_OK && size > 0)
+            return;
+        std::this_thread::sleep_for(firstFramePoll);
+    }
+    std::fprintf(stderr, "cloakcam: the camera has delivered no picture in 5 seconds; "
+                         "showing black until it does\n");
+}

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs from Debian whatever the build needs and is missing; with --test,
+# also what the tests need (an X server, key presses, screenshots).
+set -euo pipefail
+
+packages=(cmake g++ pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgtest-dev libbenchmark-dev)
+# Either SDL 1.2 library will do; take the maintained one only when neither is there.
+pkg-config --exists sdl 2>/dev/null || packages+=(libsdl1.2-compat-dev)
+if [ "${1:-}" = --test ]; then
+    packages+=(xvfb xauth xdotool imagemagick libx11-dev)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+        missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
