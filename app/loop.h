@@ -1,0 +1,25 @@
+#ifndef CLOAKCAM_APP_LOOP_H
+#define CLOAKCAM_APP_LOOP_H
+
+#include <SDL.h>
+
+#include "capture/video_image.h"
+#include "common/pixel.h"
+
+// Blanks the reference, so that before one is taken the picture shows black
+// wherever nothing moves.
+void clearReference();
+
+// One pass of the main loop: counts it, handles at most one pending event,
+// fetches the camera frame, takes the reference on the 20th pass (or the pass
+// in which a key other than Escape went down), and draws the effect on
+// screen. Returns false, without fetching or drawing, when the user asked to
+// quit.
+bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels);
+
+// Whether the video driver SDL picked shows nothing on screen although the
+// user did not ask for it in SDL_VIDEODRIVER (requested may be null). Without
+// a display SDL falls back to such a driver instead of failing.
+bool invisibleDriverNotRequested(const char *driver, const char *requested);
+
+#endif
