@@ -44,6 +44,9 @@ getVideoImage::getVideoImage(int width, int height) : width(width), height(heigh
     buildGraph(width, height);
     waitForFirstFrame();
     std::printf("celled getVideoImage int int\n");
+    // Whoever watches our output through a pipe learns at once that the
+    // camera is up, not when the program ends.
+    std::fflush(stdout);
 }
 
 void getVideoImage::updateImage() {

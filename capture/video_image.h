@@ -23,10 +23,14 @@ class getVideoImage {
     Pixel **getImage();
 
     HRESULT buildGraph(int width, int height);
-    IPin *getPin(IBaseFilter *filter, PIN_DIRECTION direction);
-    HRESULT findPin(IBaseFilter *filter, PIN_DIRECTION direction, IPin **pin);
-    HRESULT connectFilters(IGraphBuilder *graph, IBaseFilter *upstream,
-                           IBaseFilter *downstream);
+    // Graph helpers that touch no camera state, so they can be used on any
+    // filters: the first pin of a direction in the filter's own order (with a
+    // reference for the caller), and a connection from the first output pin of
+    // one filter to the first input pin of another.
+    static IPin *getPin(IBaseFilter *filter, PIN_DIRECTION direction);
+    static HRESULT findPin(IBaseFilter *filter, PIN_DIRECTION direction, IPin **pin);
+    static HRESULT connectFilters(IGraphBuilder *graph, IBaseFilter *upstream,
+                                  IBaseFilter *downstream);
 
   private:
     void waitForFirstFrame();

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The real cloakcam in a real window on an X server of its own, on the
+# built-in test pattern, driven by real key presses and window-manager
+# messages. Usage: end_to_end.sh SCENARIO CLOAKCAM WM_CLOSE
+set -euo pipefail
+
+scenario=$1
+cloakcam=$2
+wm_close=$3
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "$work"/*.log; do [ -f "$log" ] && sed "s|^|$(basename "$log"): |" "$log" >&2; done
+    exit 1
+}
+
+start_x_server() {
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ -s "$work/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$work/display" ] || fail "Xvfb did not start"
+    export DISPLAY=":$(cat "$work/display")"
+}
+
+start_cloakcam() {
+    CLOAKCAM_DEVICE=pattern "$cloakcam" >"$work/stdout.log" 2>"$work/stderr.log" &
+    app=$!
+    pids+=($app)
+    for _ in $(seq 150); do
+        grep -qx "celled getVideoImage int int" "$work/stdout.log" && break
+        kill -0 "$app" 2>/dev/null || fail "cloakcam ended during start-up"
+        sleep 0.1
+    done
+    grep -qx "celled getVideoImage int int" "$work/stdout.log" || fail "no start-up line"
+    window=$(timeout 10 xdotool search --sync --onlyvisible --name '^cloakcam$' | head -n 1)
+    [ -n "$window" ] || fail "no cloakcam window"
+}
+
+# Waits for cloakcam to end and checks it ended with status 0.
+expect_clean_exit() {
+    for _ in $(seq 100); do
+        kill -0 "$app" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$app" 2>/dev/null && fail "cloakcam did not end within 10 s"
+    local status=0
+    wait "$app" || status=$?
+    [ "$status" -eq 0 ] || fail "cloakcam ended with status $status"
+}
+
+screenshot() {
+    import -window "$window" "$work/$1.png"
+}
+
+# The per-pixel median of several screenshots over two seconds: the moving
+# object of the test pattern drops out, what stays put remains, among it the
+# trace the effect leaves where the reference differs from the live picture.
+still_picture() {
+    for i in 1 2 3 4 5 6 7; do
+        screenshot "$1-$i"
+        sleep 0.3
+    done
+    convert "$work/$1"-?.png -evaluate-sequence median "$work/$1.png"
+}
+
+pixels_differing() {
+    compare -metric AE -fuzz 10% "$work/$1.png" "$work/$2.png" null: 2>&1 || true
+}
+
+case $scenario in
+picture_and_keys)
+    start_x_server
+    start_cloakcam
+    sleep 1
+    screenshot first
+    sleep 0.5
+    screenshot second
+    spread=$(convert "$work/first.png" -format '%[fx:standard_deviation]' info:)
+    awk "BEGIN { exit !($spread > 0.05) }" || fail "the picture is blank (spread $spread)"
+    moved=$(pixels_differing first second)
+    [ "$moved" -gt 0 ] || fail "the picture does not change over time"
+
+    still_picture before
+    still_picture unchanged
+    xdotool windowfocus --sync "$window" key space
+    sleep 0.2
+    still_picture retaken
+    drift=$(pixels_differing before unchanged)
+    changed=$(pixels_differing unchanged retaken)
+    echo "still pictures: $drift pixels differ without a key, $changed after one"
+    [ "$changed" -gt $((drift * 3 + 100)) ] || fail "a key press did not retake the reference"
+
+    xdotool windowfocus --sync "$window" key Escape
+    expect_clean_exit
+    ;;
+window_close)
+    start_x_server
+    start_cloakcam
+    sleep 0.5
+    "$wm_close" "$window"
+    expect_clean_exit
+    ;;
+no_display)
+    status=0
+    env -u DISPLAY -u SDL_VIDEODRIVER timeout 20 "$cloakcam" >"$work/stdout.log" 2>"$work/stderr.log" ||
+        status=$?
+    [ "$status" -eq 1 ] || fail "ended with status $status instead of 1"
+    grep -q "^cloakcam: cannot open a window" "$work/stderr.log" || fail "no clear message"
+    [ "$(wc -l <"$work/stderr.log")" -eq 1 ] || fail "more than one line on standard error"
+    [ ! -s "$work/stdout.log" ] || fail "the camera was started without a window"
+    ;;
+*)
+    echo "unknown scenario $scenario" >&2
+    exit 2
+    ;;
+esac
+echo "PASS: $scenario"
