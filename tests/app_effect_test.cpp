@@ -59,14 +59,6 @@ class EffectTest : public ::testing::Test {
     std::vector<Pixel *> pointers = std::vector<Pixel *>(framePixels);
 };
 
-TEST_F(EffectTest, AverageTruncatesTowardZero) {
-    EXPECT_EQ(average(Pixel{1, 1, 0}), 0);
-    EXPECT_EQ(average(Pixel{2, 2, 1}), 1);
-    EXPECT_EQ(average(Pixel{255, 255, 255}), 255);
-    EXPECT_EQ(average(Pixel{255, 255, 254}), 254);
-    EXPECT_EQ(average(Pixel{-4, 0, 0}), -1);
-}
-
 TEST_F(EffectTest, DisplacementAndBrighteningStartJustAboveTwenty) {
     useDistinctReference();
     const int i = 100 * frameWidth + 100;
