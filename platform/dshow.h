@@ -14,6 +14,7 @@ typedef LONGLONG REFERENCE_TIME;
 #define VFW_E_CANNOT_CONNECT ((HRESULT)0x80040217u)
 #define VFW_E_NOT_STOPPED ((HRESULT)0x80040224u)
 #define VFW_E_WRONG_STATE ((HRESULT)0x80040227u)
+#define VFW_E_NOT_IN_GRAPH ((HRESULT)0x8004025Fu)
 
 #define BI_RGB 0
 
@@ -111,13 +112,12 @@ struct IMediaControl : IUnknown {
 };
 
 struct IMoniker : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx *context, IMoniker *left,
-                                                   REFIID riid, void **object) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx *context, IMoniker *left, REFIID riid,
+                                                   void **object) = 0;
 };
 
 struct IEnumMoniker : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker **monikers,
-                                           ULONG *fetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker **monikers, ULONG *fetched) = 0;
 };
 
 struct ICreateDevEnum : IUnknown {

@@ -1,0 +1,148 @@
+// The capture graph builder: finds interfaces on filters and their pins, and
+// renders a source's free output pin.
+
+#include "platform/gst_filter.h"
+
+namespace {
+
+// Calls `visit` with each pin of `filter` until it returns true; returns that pin
+// with a reference, or nullptr.
+template <typename Visit> IPin *findPin(IBaseFilter *filter, Visit visit) {
+    IEnumPins *pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins)))
+        return nullptr;
+    IPin *pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        if (visit(pin))
+            break;
+        pin->Release();
+        pin = nullptr;
+    }
+    pins->Release();
+    return pin;
+}
+
+IPin *freePin(IBaseFilter *filter, PIN_DIRECTION wanted) {
+    return findPin(filter, [wanted](IPin *pin) {
+        PIN_DIRECTION direction;
+        pin->QueryDirection(&direction);
+        void *own = nullptr;
+        if (direction != wanted || FAILED(pin->QueryInterface(IID_IGstPin, &own)))
+            return false;
+        bool free = !static_cast<IGstPin *>(own)->connected();
+        static_cast<IGstPin *>(own)->Release();
+        return free;
+    });
+}
+
+class CaptureGraphBuilder final : public ICaptureGraphBuilder2 {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_ICaptureGraphBuilder2) {
+            *object = static_cast<ICaptureGraphBuilder2 *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder *graph) override {
+        if (!graph)
+            return E_POINTER;
+        if (graph_)
+            return E_UNEXPECTED;
+        graph->AddRef();
+        graph_ = graph;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE FindInterface(const GUID *, const GUID *, IBaseFilter *filter,
+                                            REFIID riid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (!filter)
+            return E_POINTER;
+        if (SUCCEEDED(filter->QueryInterface(riid, object)))
+            return S_OK;
+        IPin *pin = findPin(filter, [&riid, object](IPin *candidate) {
+            PIN_DIRECTION direction;
+            candidate->QueryDirection(&direction);
+            return direction == PINDIR_OUTPUT && SUCCEEDED(candidate->QueryInterface(riid, object));
+        });
+        if (!pin)
+            return E_NOINTERFACE;
+        pin->Release();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE RenderStream(const GUID *, const GUID *, IUnknown *source,
+                                           IBaseFilter *, IBaseFilter *renderer) override {
+        if (!graph_)
+            return E_UNEXPECTED;
+        if (!source)
+            return E_POINTER;
+        void *found = nullptr;
+        if (FAILED(source->QueryInterface(IID_IBaseFilter, &found)))
+            return E_INVALIDARG;
+        auto *filter = static_cast<IBaseFilter *>(found);
+        IPin *out = freePin(filter, PINDIR_OUTPUT);
+        filter->Release();
+        if (!out)
+            return E_INVALIDARG;
+        HRESULT hr = render(out, renderer);
+        out->Release();
+        return hr;
+    }
+
+  private:
+    ~CaptureGraphBuilder() {
+        if (graph_)
+            graph_->Release();
+    }
+
+    // With no renderer named, the stream goes to a Null Renderer: there is no
+    // video window to show it in.
+    HRESULT render(IPin *out, IBaseFilter *renderer) {
+        HRESULT hr = S_OK;
+        if (renderer) {
+            renderer->AddRef();
+        } else {
+            hr = createNullRenderer(IID_IBaseFilter, reinterpret_cast<void **>(&renderer));
+            if (SUCCEEDED(hr))
+                hr = graph_->AddFilter(renderer, L"Renderer");
+        }
+        IPin *in = SUCCEEDED(hr) ? freePin(renderer, PINDIR_INPUT) : nullptr;
+        if (SUCCEEDED(hr))
+            hr = in ? graph_->Connect(out, in) : VFW_E_CANNOT_CONNECT;
+        if (in)
+            in->Release();
+        if (renderer)
+            renderer->Release();
+        return hr;
+    }
+
+    IGraphBuilder *graph_ = nullptr;
+    ULONG refs_ = 1;
+};
+
+} // namespace
+
+HRESULT createCaptureGraphBuilder(REFIID riid, void **object) {
+    auto *builder = new CaptureGraphBuilder();
+    HRESULT hr = builder->QueryInterface(riid, object);
+    builder->Release();
+    return hr;
+}

@@ -1,0 +1,204 @@
+// The system device enumerator: lists GStreamer's video sources as monikers.
+
+#include "platform/device_list.h"
+#include "platform/gst_filter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const char *const testPatternName = "Test Pattern";
+const char *const testPatternChoice = "pattern";
+
+namespace {
+
+bool naturalLess(const std::string &a, const std::string &b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) &&
+            std::isdigit(static_cast<unsigned char>(b[j]))) {
+            size_t endA = i, endB = j;
+            while (endA < a.size() && std::isdigit(static_cast<unsigned char>(a[endA])))
+                ++endA;
+            while (endB < b.size() && std::isdigit(static_cast<unsigned char>(b[endB])))
+                ++endB;
+            unsigned long long x = std::strtoull(a.c_str() + i, nullptr, 10);
+            unsigned long long y = std::strtoull(b.c_str() + j, nullptr, 10);
+            if (x != y)
+                return x < y;
+            i = endA;
+            j = endB;
+        } else if (a[i] != b[j]) {
+            return a[i] < b[j];
+        } else {
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+bool names(const DeviceEntry &entry, const char *choice) {
+    return entry.path == choice || entry.name == choice;
+}
+
+} // namespace
+
+std::vector<DeviceEntry> orderDevices(std::vector<DeviceEntry> cameras, const char *choice) {
+    std::stable_sort(
+        cameras.begin(), cameras.end(),
+        [](const DeviceEntry &a, const DeviceEntry &b) { return naturalLess(a.path, b.path); });
+    bool patternChosen = choice && std::strcmp(choice, testPatternChoice) == 0;
+    if (cameras.empty() || patternChosen) {
+        cameras.insert(cameras.begin(), DeviceEntry{testPatternName, testPatternChoice, {}});
+    } else if (choice) {
+        std::stable_partition(cameras.begin(), cameras.end(),
+                              [choice](const DeviceEntry &entry) { return names(entry, choice); });
+    }
+    return cameras;
+}
+
+bool choiceFound(const std::vector<DeviceEntry> &devices, const char *choice) {
+    return std::any_of(devices.begin(), devices.end(),
+                       [choice](const DeviceEntry &entry) { return names(entry, choice); });
+}
+
+namespace {
+
+std::vector<DeviceEntry> findCameras() {
+    std::vector<DeviceEntry> cameras;
+    GstDeviceMonitor *monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
+    GList *devices = gst_device_monitor_get_devices(monitor);
+    for (GList *item = devices; item; item = item->next) {
+        auto *device = GST_DEVICE(item->data);
+        DeviceEntry entry;
+        gchar *name = gst_device_get_display_name(device);
+        entry.name = name ? name : "";
+        g_free(name);
+        GstStructure *properties = gst_device_get_properties(device);
+        const char *path = nullptr;
+        if (properties) {
+            path = gst_structure_get_string(properties, "api.v4l2.path");
+            if (!path)
+                path = gst_structure_get_string(properties, "device.path");
+        }
+        entry.path = path ? path : entry.name;
+        if (properties)
+            gst_structure_free(properties);
+        // The list's reference passes to the entry.
+        entry.device.reset(device, gst_object_unref);
+        cameras.push_back(std::move(entry));
+    }
+    g_list_free(devices);
+    gst_object_unref(monitor);
+    return cameras;
+}
+
+class EnumMoniker final : public IEnumMoniker {
+  public:
+    explicit EnumMoniker(std::vector<DeviceEntry> devices) : devices_(std::move(devices)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IEnumMoniker) {
+            *object = static_cast<IEnumMoniker *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker **monikers, ULONG *fetched) override {
+        if (!monikers)
+            return E_POINTER;
+        if (count > 1 && !fetched)
+            return E_INVALIDARG;
+        ULONG done = 0;
+        for (; done < count && next_ < devices_.size(); ++done, ++next_) {
+            createMoniker(devices_[next_].device.get(), &monikers[done]);
+        }
+        if (fetched)
+            *fetched = done;
+        return done == count ? S_OK : S_FALSE;
+    }
+
+  private:
+    ~EnumMoniker() = default;
+
+    std::vector<DeviceEntry> devices_;
+    size_t next_ = 0;
+    ULONG refs_ = 1;
+};
+
+class SystemDeviceEnum final : public ICreateDevEnum {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_ICreateDevEnum) {
+            *object = static_cast<ICreateDevEnum *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker **monikers,
+                                                    DWORD) override {
+        if (!monikers)
+            return E_POINTER;
+        *monikers = nullptr;
+        if (category != CLSID_VideoInputDeviceCategory)
+            return S_FALSE;
+        const char *choice = std::getenv("CLOAKCAM_DEVICE");
+        if (choice && !*choice)
+            choice = nullptr;
+        std::vector<DeviceEntry> cameras = findCameras();
+        if (cameras.empty())
+            std::fprintf(stderr, "cloakcam: no camera found, showing a test pattern\n");
+        else if (choice && std::strcmp(choice, testPatternChoice) != 0 &&
+                 !choiceFound(cameras, choice))
+            std::fprintf(stderr, "cloakcam: no camera called %s, using %s\n", choice,
+                         orderDevices(cameras, nullptr).front().name.c_str());
+        *monikers = new EnumMoniker(orderDevices(std::move(cameras), choice));
+        return S_OK;
+    }
+
+  private:
+    ~SystemDeviceEnum() = default;
+
+    ULONG refs_ = 1;
+};
+
+} // namespace
+
+HRESULT createSystemDeviceEnum(REFIID riid, void **object) {
+    auto *deviceEnum = new SystemDeviceEnum();
+    HRESULT hr = deviceEnum->QueryInterface(riid, object);
+    deviceEnum->Release();
+    return hr;
+}

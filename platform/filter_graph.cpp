@@ -1,0 +1,281 @@
+// The filter graph manager: one GstPipeline holding the filters' bins, with
+// the conversions that Connect puts between pins.
+
+#include "platform/gst_filter.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace {
+
+// Fetches the GStreamer side of a pin, or nullptr for a pin from elsewhere.
+IGstPin *gstPin(IPin *pin) {
+    void *found = nullptr;
+    pin->QueryInterface(IID_IGstPin, &found);
+    return static_cast<IGstPin *>(found);
+}
+
+GstElement *filterBin(IBaseFilter *filter) {
+    void *found = nullptr;
+    if (FAILED(filter->QueryInterface(IID_IGstFilter, &found)))
+        return nullptr;
+    auto *gstFilter = static_cast<IGstFilter *>(found);
+    GstElement *bin = gstFilter->bin();
+    gstFilter->Release();
+    return bin;
+}
+
+// Windows' RGB24 runs bottom row first, which no GStreamer source produces, so
+// a pin asking for it always needs the conversion even when formats match.
+bool wantsRgb24(GstCaps *caps) {
+    if (gst_caps_is_any(caps) || gst_caps_get_size(caps) != 1)
+        return false;
+    GstStructure *structure = gst_caps_get_structure(caps, 0);
+    const char *format = gst_structure_get_string(structure, "format");
+    return gst_structure_has_name(structure, "video/x-raw") && format &&
+           std::strcmp(format, "BGR") == 0;
+}
+
+GstElement *makeConversion(int width, int height) {
+    GstElement *bin = gst_parse_bin_from_description(
+        "videoconvert ! videoscale ! capsfilter name=size ! videoflip method=vertical-flip", TRUE,
+        nullptr);
+    if (!bin)
+        return nullptr;
+    GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
+    if (width > 0)
+        gst_caps_set_simple(caps, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
+                            nullptr);
+    GstElement *size = gst_bin_get_by_name(GST_BIN(bin), "size");
+    g_object_set(size, "caps", caps, nullptr);
+    gst_object_unref(size);
+    gst_caps_unref(caps);
+    return bin;
+}
+
+std::string describeError(GstMessage *message) {
+    GError *error = nullptr;
+    gchar *debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    bool refusedFormat =
+        error->domain == GST_CORE_ERROR
+            ? error->code == GST_CORE_ERROR_NEGOTIATION
+            : (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FORMAT) ||
+                  (debug && std::strstr(debug, "not-negotiated"));
+    std::string line = "cloakcam: ";
+    if (error->domain == GST_RESOURCE_ERROR)
+        line += "the camera cannot be opened: ";
+    else if (refusedFormat)
+        line += "the camera offers no picture format that can be shown: ";
+    else
+        line += "the camera cannot stream: ";
+    line += error->message;
+    g_error_free(error);
+    g_free(debug);
+    return line;
+}
+
+class FilterGraph final : public IGraphBuilder, public IMediaControl {
+  public:
+    FilterGraph() : pipeline_(gst_pipeline_new("cloakcam")) {
+        gst_object_ref_sink(pipeline_);
+        GstBus *bus = gst_element_get_bus(pipeline_);
+        gst_bus_set_sync_handler(bus, onMessage, this, nullptr);
+        gst_object_unref(bus);
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IFilterGraph || riid == IID_IGraphBuilder)
+            *object = static_cast<IGraphBuilder *>(this);
+        else if (riid == IID_IMediaControl)
+            *object = static_cast<IMediaControl *>(this);
+        else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter *filter, LPCWSTR name) override {
+        if (!filter)
+            return E_POINTER;
+        if (running_)
+            return VFW_E_NOT_STOPPED;
+        GstElement *bin = filterBin(filter);
+        if (!bin || GST_OBJECT_PARENT(bin))
+            return E_INVALIDARG;
+        // Bins in one pipeline need distinct names; the caller's name helps debugging.
+        std::string binName;
+        for (; name && *name; ++name)
+            binName += *name < 128 && *name > ' ' ? static_cast<char>(*name) : '_';
+        binName += "#" + std::to_string(filters_.size());
+        gst_object_set_name(GST_OBJECT(bin), binName.c_str());
+        if (!gst_bin_add(GST_BIN(pipeline_), bin))
+            return E_FAIL;
+        filter->AddRef();
+        filters_.push_back(filter);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Connect(IPin *out, IPin *in) override {
+        if (!out || !in)
+            return E_POINTER;
+        IGstPin *source = gstPin(out);
+        IGstPin *sink = gstPin(in);
+        HRESULT hr = source && sink ? connect(source, sink) : E_INVALIDARG;
+        if (source)
+            source->Release();
+        if (sink)
+            sink->Release();
+        return hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE Run() override {
+        GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+        if (result == GST_STATE_CHANGE_FAILURE) {
+            gst_element_set_state(pipeline_, GST_STATE_NULL);
+            return E_FAIL;
+        }
+        running_ = true;
+        return result == GST_STATE_CHANGE_ASYNC ? S_FALSE : S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Stop() override {
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        running_ = false;
+        return S_OK;
+    }
+
+  private:
+    ~FilterGraph() {
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        // Filters may outlive the graph, so they leave it disconnected.
+        for (IBaseFilter *filter : filters_) {
+            disconnect(filter);
+            gst_bin_remove(GST_BIN(pipeline_), filterBin(filter));
+            filter->Release();
+        }
+        GstBus *bus = gst_element_get_bus(pipeline_);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+        gst_object_unref(pipeline_);
+    }
+
+    static void disconnect(IBaseFilter *filter) {
+        IEnumPins *pins = nullptr;
+        filter->EnumPins(&pins);
+        IPin *pin = nullptr;
+        while (pins->Next(1, &pin, nullptr) == S_OK) {
+            IGstPin *own = gstPin(pin);
+            own->setConnected(false);
+            GstPad *peer = gst_pad_get_peer(own->pad());
+            if (peer) {
+                if (gst_pad_get_direction(peer) == GST_PAD_SINK)
+                    gst_pad_unlink(own->pad(), peer);
+                else
+                    gst_pad_unlink(peer, own->pad());
+                gst_object_unref(peer);
+            }
+            own->Release();
+            pin->Release();
+        }
+        pins->Release();
+    }
+
+    HRESULT connect(IGstPin *out, IGstPin *in) {
+        if (running_)
+            return VFW_E_NOT_STOPPED;
+        if (out->connected() || in->connected())
+            return VFW_E_ALREADY_CONNECTED;
+        PIN_DIRECTION outDirection, inDirection;
+        out->QueryDirection(&outDirection);
+        in->QueryDirection(&inDirection);
+        if (outDirection != PINDIR_OUTPUT || inDirection != PINDIR_INPUT)
+            return E_INVALIDARG;
+        if (GST_OBJECT_PARENT(filterBin(out->filter())) != GST_OBJECT(pipeline_) ||
+            GST_OBJECT_PARENT(filterBin(in->filter())) != GST_OBJECT(pipeline_))
+            return VFW_E_NOT_IN_GRAPH;
+
+        GstCaps *offered = gst_pad_query_caps(out->pad(), nullptr);
+        GstCaps *accepted = gst_pad_query_caps(in->pad(), nullptr);
+        bool linked = false;
+        if (wantsRgb24(accepted)) {
+            int width, height;
+            out->frameSize(&width, &height);
+            linked = linkThroughConversion(out->pad(), in->pad(), width, height);
+        } else if (gst_caps_can_intersect(offered, accepted)) {
+            linked = gst_pad_link(out->pad(), in->pad()) == GST_PAD_LINK_OK;
+        }
+        gst_caps_unref(offered);
+        gst_caps_unref(accepted);
+        if (!linked)
+            return VFW_E_CANNOT_CONNECT;
+        out->setConnected(true);
+        in->setConnected(true);
+        return S_OK;
+    }
+
+    bool linkThroughConversion(GstPad *out, GstPad *in, int width, int height) {
+        GstElement *conversion = makeConversion(width, height);
+        if (!conversion)
+            return false;
+        gst_bin_add(GST_BIN(pipeline_), conversion);
+        GstPad *sink = gst_element_get_static_pad(conversion, "sink");
+        GstPad *src = gst_element_get_static_pad(conversion, "src");
+        bool linked = gst_pad_link(out, sink) == GST_PAD_LINK_OK;
+        if (linked && gst_pad_link(src, in) != GST_PAD_LINK_OK) {
+            gst_pad_unlink(out, sink);
+            linked = false;
+        }
+        gst_object_unref(sink);
+        gst_object_unref(src);
+        if (!linked)
+            gst_bin_remove(GST_BIN(pipeline_), conversion);
+        return linked;
+    }
+
+    // Runs on whichever thread posts; nothing else reads the bus, so every
+    // message is dropped once looked at.
+    static GstBusSyncReply onMessage(GstBus *, GstMessage *message, gpointer self) {
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+            static_cast<FilterGraph *>(self)->report(describeError(message));
+        return GST_BUS_DROP;
+    }
+
+    void report(const std::string &line) {
+        std::lock_guard<std::mutex> lock(reportedMutex_);
+        if (reported_.insert(line).second)
+            std::fprintf(stderr, "%s\n", line.c_str());
+    }
+
+    GstElement *pipeline_;
+    std::vector<IBaseFilter *> filters_;
+    bool running_ = false;
+    ULONG refs_ = 1;
+    std::mutex reportedMutex_;
+    std::set<std::string> reported_;
+};
+
+} // namespace
+
+HRESULT createFilterGraph(REFIID riid, void **object) {
+    auto *graph = new FilterGraph();
+    HRESULT hr = graph->QueryInterface(riid, object);
+    graph->Release();
+    return hr;
+}

@@ -1,0 +1,181 @@
+// The Sample Grabber: passes the stream through and keeps a copy of the latest
+// picture, laid out as Windows lays out RGB24 (rows padded to four bytes).
+
+#include "platform/gst_filter.h"
+
+#include <gst/video/video.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+class SampleGrabber final : public IBaseFilter, public ISampleGrabber, public IGstFilter {
+  public:
+    SampleGrabber()
+        : filter_(gst_element_factory_make("capsfilter", nullptr)),
+          bin_(makeFilterBin("grabber", filter_)),
+          input_(*this, gst_element_get_static_pad(bin_, "sink"), PINDIR_INPUT),
+          output_(*this, gst_element_get_static_pad(bin_, "src"), PINDIR_OUTPUT) {
+        gst_object_unref(input_.pad());
+        gst_object_unref(output_.pad());
+        GstPad *src = gst_element_get_static_pad(filter_, "src");
+        probe_ = gst_pad_add_probe(src, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, this, nullptr);
+        gst_object_unref(src);
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IBaseFilter)
+            *object = static_cast<IBaseFilter *>(this);
+        else if (riid == IID_ISampleGrabber)
+            *object = static_cast<ISampleGrabber *>(this);
+        else if (riid == IID_IGstFilter)
+            *object = static_cast<IGstFilter *>(this);
+        else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **pins) override {
+        return createEnumPins({&input_, &output_}, pins);
+    }
+
+    GstElement *bin() override { return bin_; }
+
+    HRESULT STDMETHODCALLTYPE SetOneShot(BOOL oneShot) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        oneShot_ = oneShot;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE *type) override {
+        if (!type)
+            return E_POINTER;
+        GstCaps *caps;
+        if (type->majortype != MEDIATYPE_Video)
+            caps = gst_caps_new_any();
+        else if (type->subtype == MEDIASUBTYPE_RGB24)
+            caps = gst_caps_from_string("video/x-raw,format=BGR");
+        else
+            caps = gst_caps_from_string("video/x-raw");
+        g_object_set(filter_, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL bufferThem) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        buffering_ = bufferThem;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG *bufferSize, LONG *buffer) override {
+        if (!bufferSize)
+            return E_POINTER;
+        if (!input_.connected())
+            return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!buffering_)
+            return E_INVALIDARG;
+        if (!haveSample_)
+            return VFW_E_WRONG_STATE;
+        LONG size = static_cast<LONG>(sample_.size());
+        if (buffer) {
+            if (*bufferSize < size)
+                return E_OUTOFMEMORY;
+            std::memcpy(buffer, sample_.data(), sample_.size());
+        }
+        *bufferSize = size;
+        return S_OK;
+    }
+
+  private:
+    ~SampleGrabber() {
+        GstPad *src = gst_element_get_static_pad(filter_, "src");
+        gst_pad_remove_probe(src, probe_);
+        gst_object_unref(src);
+        gst_object_unref(bin_);
+    }
+
+    static GstPadProbeReturn onBuffer(GstPad *pad, GstPadProbeInfo *info, gpointer self) {
+        static_cast<SampleGrabber *>(self)->keep(pad, GST_PAD_PROBE_INFO_BUFFER(info));
+        return GST_PAD_PROBE_OK;
+    }
+
+    // Runs on the streaming thread.
+    void keep(GstPad *pad, GstBuffer *buffer) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!buffering_ || (oneShot_ && haveSample_))
+            return;
+        GstCaps *caps = gst_pad_get_current_caps(pad);
+        GstVideoInfo info;
+        bool known = caps && gst_video_info_from_caps(&info, caps);
+        if (caps)
+            gst_caps_unref(caps);
+        if (known && GST_VIDEO_INFO_N_PLANES(&info) == 1)
+            keepRows(info, buffer);
+        else
+            keepBytes(buffer);
+    }
+
+    void keepRows(const GstVideoInfo &info, GstBuffer *buffer) {
+        GstVideoFrame frame;
+        if (!gst_video_frame_map(&frame, const_cast<GstVideoInfo *>(&info), buffer, GST_MAP_READ))
+            return;
+        size_t rowBytes = GST_VIDEO_INFO_WIDTH(&info) * GST_VIDEO_INFO_COMP_PSTRIDE(&info, 0);
+        size_t paddedRow = (rowBytes + 3) & ~size_t(3);
+        int rows = GST_VIDEO_INFO_HEIGHT(&info);
+        sample_.assign(paddedRow * rows, 0);
+        const auto *source = static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+        for (int row = 0; row < rows; ++row)
+            std::memcpy(&sample_[row * paddedRow], source + row * stride, rowBytes);
+        gst_video_frame_unmap(&frame);
+        haveSample_ = true;
+    }
+
+    void keepBytes(GstBuffer *buffer) {
+        GstMapInfo map;
+        if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+            return;
+        sample_.assign(map.data, map.data + map.size);
+        gst_buffer_unmap(buffer, &map);
+        haveSample_ = true;
+    }
+
+    GstElement *filter_;
+    GstElement *bin_;
+    Pin input_;
+    Pin output_;
+    gulong probe_;
+    ULONG refs_ = 1;
+
+    std::mutex mutex_;
+    bool buffering_ = false;
+    bool oneShot_ = false;
+    bool haveSample_ = false;
+    std::vector<uint8_t> sample_;
+};
+
+} // namespace
+
+HRESULT createSampleGrabber(REFIID riid, void **object) {
+    auto *grabber = new SampleGrabber();
+    HRESULT hr = grabber->QueryInterface(riid, object);
+    grabber->Release();
+    return hr;
+}
