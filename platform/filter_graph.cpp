@@ -41,7 +41,7 @@ bool wantsRgb24(GstCaps *caps) {
 
 GstElement *makeConversion(int width, int height) {
     GstElement *bin = gst_parse_bin_from_description(
-        "videoconvert ! videoscale ! capsfilter name=size ! videoflip method=vertical-flip", TRUE,
+        "videoconvert ! videoscale ! capsfilter name=size ! videoflip video-direction=vert", TRUE,
         nullptr);
     if (!bin)
         return nullptr;

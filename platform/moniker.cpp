@@ -16,13 +16,13 @@ const int patternHeight = 480;
 GstElement *makeTestPattern() {
     GError *error = nullptr;
     GstElement *bin = gst_parse_bin_from_description(
-        "compositor name=mix background=black"
-        " ! video/x-raw,width=640,height=480,framerate=30/1 ! videoconvert"
-        " ! video/x-raw,format=BGR"
-        " videotestsrc pattern=smpte is-live=true"
+        "videotestsrc pattern=smpte is-live=true"
         " ! video/x-raw,width=640,height=480,framerate=30/1 ! mix.sink_0"
         " videotestsrc pattern=ball is-live=true background-color=0x00000000"
-        " ! video/x-raw,format=BGRA,width=640,height=480,framerate=30/1 ! mix.sink_1",
+        " ! video/x-raw,format=BGRA,width=640,height=480,framerate=30/1 ! mix.sink_1"
+        " compositor name=mix background=black"
+        " ! video/x-raw,width=640,height=480,framerate=30/1 ! videoconvert"
+        " ! capsfilter caps=video/x-raw,format=BGR",
         TRUE, &error);
     if (error) {
         std::fprintf(stderr, "cloakcam: the test pattern cannot be made: %s\n", error->message);
