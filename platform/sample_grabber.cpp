@@ -66,8 +66,10 @@ class SampleGrabber final : public IBaseFilter, public ISampleGrabber, public IG
         if (!type)
             return E_POINTER;
         GstCaps *caps;
-        if (type->majortype != MEDIATYPE_Video)
+        if (type->majortype == GUID{})
             caps = gst_caps_new_any();
+        else if (type->majortype != MEDIATYPE_Video)
+            caps = gst_caps_new_empty(); // no stream here is anything but video
         else if (type->subtype == MEDIASUBTYPE_RGB24)
             caps = gst_caps_from_string("video/x-raw,format=BGR");
         else

@@ -1,0 +1,224 @@
+#include "platform_fake_camera.h"
+#include "platform_pins.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+IBaseFilter *patternFilter() {
+    setenv("CLOAKCAM_DEVICE", "pattern", 1);
+    auto *devices = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+    IEnumMoniker *monikers = nullptr;
+    devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    IMoniker *moniker = nullptr;
+    monikers->Next(1, &moniker, nullptr);
+    IBaseFilter *filter = nullptr;
+    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
+    moniker->Release();
+    monikers->Release();
+    devices->Release();
+    unsetenv("CLOAKCAM_DEVICE");
+    return filter;
+}
+
+void freeType(AM_MEDIA_TYPE *type) {
+    CoTaskMemFree(type->pbFormat);
+    CoTaskMemFree(type);
+}
+
+} // namespace
+
+TEST(CaptureFilter, StreamConfigDescribesAndRecordsTheSize) {
+    CoInitialize(nullptr);
+    IBaseFilter *filter = patternFilter();
+    ASSERT_NE(filter, nullptr);
+    EXPECT_EQ(firstPin(filter, PINDIR_INPUT), nullptr);
+    IPin *pin = firstPin(filter, PINDIR_OUTPUT);
+    ASSERT_NE(pin, nullptr);
+    auto *config = query<IAMStreamConfig>(pin, IID_IAMStreamConfig);
+    ASSERT_NE(config, nullptr);
+    // The configuration belongs to the pin, not the filter.
+    EXPECT_EQ(query<IAMStreamConfig>(filter, IID_IAMStreamConfig), nullptr);
+    IPin *back = query<IPin>(config, IID_IPin);
+    EXPECT_EQ(back, pin);
+    back->Release();
+
+    EXPECT_EQ(config->GetFormat(nullptr), E_POINTER);
+    EXPECT_EQ(config->SetFormat(nullptr), E_POINTER);
+    AM_MEDIA_TYPE *type = nullptr;
+    ASSERT_EQ(config->GetFormat(&type), S_OK);
+    EXPECT_EQ(type->majortype, MEDIATYPE_Video);
+    EXPECT_EQ(type->formattype, FORMAT_VideoInfo);
+    ASSERT_EQ(type->cbFormat, sizeof(VIDEOINFOHEADER));
+    auto *info = reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat);
+    EXPECT_EQ(info->bmiHeader.biWidth, 640);
+    EXPECT_EQ(info->bmiHeader.biHeight, 480);
+    EXPECT_EQ(info->bmiHeader.biSize, sizeof(BITMAPINFOHEADER));
+
+    info->bmiHeader.biWidth = 322;
+    info->bmiHeader.biHeight = -240;
+    EXPECT_EQ(config->SetFormat(type), S_OK);
+    freeType(type);
+    ASSERT_EQ(config->GetFormat(&type), S_OK);
+    info = reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat);
+    EXPECT_EQ(info->bmiHeader.biWidth, 322);
+    EXPECT_EQ(info->bmiHeader.biHeight, 240);
+    EXPECT_EQ(info->bmiHeader.biSizeImage, 968u * 240);
+    type->formattype = MEDIATYPE_Video;
+    EXPECT_EQ(config->SetFormat(type), E_INVALIDARG);
+    freeType(type);
+
+    config->Release();
+    pin->Release();
+    EXPECT_EQ(filter->Release(), 0u);
+}
+
+TEST(SampleGrabber, ReportsWhyThereIsNoSample) {
+    CoInitialize(nullptr);
+    auto *filter = create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
+    auto *grabber = query<ISampleGrabber>(filter, IID_ISampleGrabber);
+    EXPECT_EQ(grabber->SetMediaType(nullptr), E_POINTER);
+    EXPECT_EQ(grabber->GetCurrentBuffer(nullptr, nullptr), E_POINTER);
+    LONG size = 7;
+    EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), VFW_E_NOT_CONNECTED);
+
+    auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    IBaseFilter *capture = patternFilter();
+    AM_MEDIA_TYPE type = rgb24Type();
+    ASSERT_EQ(grabber->SetMediaType(&type), S_OK);
+    ASSERT_EQ(graph->AddFilter(capture, L"Video Capture"), S_OK);
+    ASSERT_EQ(graph->AddFilter(filter, L"Grabber"), S_OK);
+    IPin *out = firstPin(capture, PINDIR_OUTPUT);
+    IPin *in = firstPin(filter, PINDIR_INPUT);
+    ASSERT_EQ(graph->Connect(out, in), S_OK);
+    EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), E_INVALIDARG);
+    EXPECT_EQ(grabber->SetBufferSamples(TRUE), S_OK);
+    EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
+    EXPECT_EQ(size, 7);
+
+    out->Release();
+    in->Release();
+    grabber->Release();
+    EXPECT_EQ(graph->Release(), 0u);
+    EXPECT_EQ(capture->Release(), 0u);
+    EXPECT_EQ(filter->Release(), 0u);
+}
+
+TEST(FilterGraph, ConnectAndAddFilterRefuseWhatTheyCannotDo) {
+    CoInitialize(nullptr);
+    auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    auto *control = query<IMediaControl>(graph, IID_IMediaControl);
+    IBaseFilter *capture = patternFilter();
+    auto *grabberFilter = create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
+    auto *renderer = create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
+    IPin *captureOut = firstPin(capture, PINDIR_OUTPUT);
+    IPin *grabberIn = firstPin(grabberFilter, PINDIR_INPUT);
+    IPin *grabberOut = firstPin(grabberFilter, PINDIR_OUTPUT);
+    IPin *rendererIn = firstPin(renderer, PINDIR_INPUT);
+
+    EXPECT_EQ(graph->AddFilter(nullptr, L"None"), E_POINTER);
+    EXPECT_EQ(graph->Connect(captureOut, grabberIn), VFW_E_NOT_IN_GRAPH);
+    ASSERT_EQ(graph->AddFilter(capture, L"Video Capture"), S_OK);
+    EXPECT_EQ(graph->AddFilter(capture, L"Again"), E_INVALIDARG);
+    ASSERT_EQ(graph->AddFilter(grabberFilter, L"Grabber"), S_OK);
+    EXPECT_EQ(graph->Connect(nullptr, grabberIn), E_POINTER);
+    EXPECT_EQ(graph->Connect(grabberIn, captureOut), E_INVALIDARG);
+
+    // A grabber that asks for something other than video cannot take the camera.
+    auto *grabber = query<ISampleGrabber>(grabberFilter, IID_ISampleGrabber);
+    AM_MEDIA_TYPE type = rgb24Type();
+    type.majortype = MEDIASUBTYPE_RGB24;
+    ASSERT_EQ(grabber->SetMediaType(&type), S_OK);
+    EXPECT_EQ(graph->Connect(captureOut, grabberIn), VFW_E_CANNOT_CONNECT);
+    type = rgb24Type();
+    ASSERT_EQ(grabber->SetMediaType(&type), S_OK);
+    EXPECT_EQ(graph->Connect(captureOut, grabberIn), S_OK);
+    EXPECT_EQ(graph->Connect(captureOut, grabberIn), VFW_E_ALREADY_CONNECTED);
+
+    IAMStreamConfig *config = query<IAMStreamConfig>(captureOut, IID_IAMStreamConfig);
+    AM_MEDIA_TYPE *format = nullptr;
+    ASSERT_EQ(config->GetFormat(&format), S_OK);
+    EXPECT_EQ(config->SetFormat(format), VFW_E_ALREADY_CONNECTED);
+    CoTaskMemFree(format->pbFormat);
+    CoTaskMemFree(format);
+    config->Release();
+
+    EXPECT_TRUE(SUCCEEDED(control->Run()));
+    EXPECT_EQ(graph->AddFilter(renderer, L"NullRenderer"), VFW_E_NOT_STOPPED);
+    EXPECT_EQ(control->Stop(), S_OK);
+    ASSERT_EQ(graph->AddFilter(renderer, L"NullRenderer"), S_OK);
+    EXPECT_EQ(graph->Connect(grabberOut, rendererIn), S_OK);
+
+    for (IPin *pin : {captureOut, grabberIn, grabberOut, rendererIn})
+        pin->Release();
+    grabber->Release();
+    control->Release();
+    EXPECT_EQ(graph->Release(), 0u);
+    EXPECT_EQ(capture->Release(), 0u);
+    EXPECT_EQ(grabberFilter->Release(), 0u);
+    EXPECT_EQ(renderer->Release(), 0u);
+}
+
+TEST(FilterGraph, ConnectLinksOtherRawVideoStraightThrough) {
+    CoInitialize(nullptr);
+    auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    IBaseFilter *capture = patternFilter();
+    auto *grabberFilter = create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
+    auto *grabber = query<ISampleGrabber>(grabberFilter, IID_ISampleGrabber);
+    AM_MEDIA_TYPE type = {};
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = FORMAT_VideoInfo;
+    ASSERT_EQ(grabber->SetMediaType(&type), S_OK);
+    graph->AddFilter(capture, L"Video Capture");
+    graph->AddFilter(grabberFilter, L"Grabber");
+    IPin *out = firstPin(capture, PINDIR_OUTPUT);
+    IPin *in = firstPin(grabberFilter, PINDIR_INPUT);
+    EXPECT_EQ(graph->Connect(out, in), S_OK);
+    out->Release();
+    in->Release();
+    grabber->Release();
+    EXPECT_EQ(graph->Release(), 0u);
+    EXPECT_EQ(capture->Release(), 0u);
+    EXPECT_EQ(grabberFilter->Release(), 0u);
+}
+
+TEST(CaptureGraphBuilder, FindsInterfacesAndRendersFreePins) {
+    CoInitialize(nullptr);
+    auto *builder =
+        create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    IBaseFilter *capture = patternFilter();
+    EXPECT_EQ(builder->SetFiltergraph(nullptr), E_POINTER);
+    EXPECT_EQ(
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, nullptr),
+        E_UNEXPECTED);
+
+    void *found = reinterpret_cast<void *>(1);
+    EXPECT_EQ(builder->FindInterface(nullptr, nullptr, nullptr, IID_IAMStreamConfig, &found),
+              E_POINTER);
+    EXPECT_EQ(builder->FindInterface(nullptr, nullptr, capture, IID_ISampleGrabber, &found),
+              E_NOINTERFACE);
+    EXPECT_EQ(found, nullptr);
+    ASSERT_EQ(builder->FindInterface(nullptr, nullptr, capture, IID_IBaseFilter, &found), S_OK);
+    EXPECT_EQ(found, capture);
+    capture->Release();
+    ASSERT_EQ(builder->FindInterface(nullptr, nullptr, capture, IID_IAMStreamConfig, &found), S_OK);
+    static_cast<IAMStreamConfig *>(found)->Release();
+
+    // With no renderer named, a free output pin goes to a Null Renderer.
+    auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
+    EXPECT_EQ(builder->SetFiltergraph(graph), E_UNEXPECTED);
+    ASSERT_EQ(graph->AddFilter(capture, L"Video Capture"), S_OK);
+    EXPECT_EQ(
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, nullptr),
+        S_OK);
+    EXPECT_EQ(
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, nullptr),
+        E_INVALIDARG);
+
+    EXPECT_EQ(builder->Release(), 0u);
+    EXPECT_EQ(graph->Release(), 0u);
+    EXPECT_EQ(capture->Release(), 0u);
+}
