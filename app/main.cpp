@@ -7,7 +7,38 @@
 #include "app/loop.h"
 #include "capture/video_image.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+// SDL tries one video driver after another, and the libraries behind some of
+// them write complaints of their own on stderr when they find no display. The
+// program reports a missing window itself, in one line, so their chatter is
+// dropped while SDL starts.
+int startVideo() {
+#ifdef _WIN32
+    return SDL_Init(SDL_INIT_VIDEO);
+#else
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int sink = open("/dev/null", O_WRONLY);
+    const bool muted = saved >= 0 && sink >= 0 && dup2(sink, STDERR_FILENO) >= 0;
+    const int result = SDL_Init(SDL_INIT_VIDEO);
+    if (muted) {
+        dup2(saved, STDERR_FILENO);
+    }
+    if (saved >= 0) {
+        close(saved);
+    }
+    if (sink >= 0) {
+        close(sink);
+    }
+    return result;
+#endif
+}
 
 int cannotOpenWindow(const char *reason) {
     std::fprintf(stderr, "cloakcam: cannot open a window: %s\n", reason);
@@ -22,7 +53,7 @@ int main(int argc, char *argv[]) {
     (void)argc;
     (void)argv;
 
-    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+    if (startVideo() < 0) {
         return cannotOpenWindow(SDL_GetError());
     }
     std::atexit(SDL_Quit);
