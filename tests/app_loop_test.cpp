@@ -186,6 +186,19 @@ TEST_F(LoopTest, CounterStopsAtItsLargestValue) {
 }
 
 TEST_F(LoopTest, ScreenShowsTheEffectOutput) {
+    // The first frames of the test pattern may still be black; a black frame
+    // would let a wrongly drawn screen pass unnoticed.
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        video->updateImage();
+        int lit = 0;
+        for (int k = 0; k < framePixels; ++k) {
+            lit += average(*pixels[k]) > 20;
+        }
+        if (lit > framePixels / 4) {
+            break;
+        }
+        SDL_Delay(10);
+    }
     frameCount = 19;
     std::memset(screen->pixels, 0x5A, size_t(screen->pitch) * frameHeight);
     ASSERT_TRUE(runPass(screen, *video, pixels));
