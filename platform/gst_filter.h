@@ -70,6 +70,11 @@ GstElement *makeFilterBin(const char *name, GstElement *element);
 // The capture filter around a source element, which it takes over.
 HRESULT createCaptureFilter(GstElement *source, int defaultWidth, int defaultHeight,
                             const GUID &subtype, IBaseFilter **out);
+// The source shown when there is no camera, as a floating bin with a "src" pad.
+const int testPatternWidth = 640;
+const int testPatternHeight = 480;
+GstElement *makeTestPattern();
+
 // A moniker for `device`, or for the test pattern when `device` is null.
 HRESULT createMoniker(GstDevice *device, IMoniker **out);
 

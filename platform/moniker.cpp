@@ -8,29 +8,6 @@
 
 namespace {
 
-const int patternWidth = 640;
-const int patternHeight = 480;
-
-// A still colour chart with a ball moving over it, so that an effect that
-// tracks change has something to show without a camera.
-GstElement *makeTestPattern() {
-    GError *error = nullptr;
-    GstElement *bin = gst_parse_bin_from_description(
-        "videotestsrc pattern=smpte is-live=true"
-        " ! video/x-raw,width=640,height=480,framerate=30/1 ! mix.sink_0"
-        " videotestsrc pattern=ball is-live=true background-color=0x00000000"
-        " ! video/x-raw,format=BGRA,width=640,height=480,framerate=30/1 ! mix.sink_1"
-        " compositor name=mix background=black"
-        " ! video/x-raw,width=640,height=480,framerate=30/1 ! videoconvert"
-        " ! capsfilter caps=video/x-raw,format=BGR",
-        TRUE, &error);
-    if (error) {
-        std::fprintf(stderr, "cloakcam: the test pattern cannot be made: %s\n", error->message);
-        g_error_free(error);
-    }
-    return bin;
-}
-
 // DirectShow names formats other than RGB by their four-character code.
 GUID subtypeOf(const GstStructure *structure) {
     const char *format = gst_structure_get_string(structure, "format");
@@ -50,7 +27,7 @@ HRESULT bindDevice(GstDevice *device, IBaseFilter **filter) {
     GstElement *source = gst_device_create_element(device, nullptr);
     if (!source)
         return E_FAIL;
-    int width = patternWidth, height = patternHeight;
+    int width = testPatternWidth, height = testPatternHeight;
     GUID subtype = MEDIASUBTYPE_RGB24;
     GstCaps *caps = gst_device_get_caps(device);
     if (caps && !gst_caps_is_any(caps) && !gst_caps_is_empty(caps)) {
@@ -108,7 +85,7 @@ class Moniker final : public IMoniker {
             hr = bindDevice(device_, &filter);
         } else {
             GstElement *pattern = makeTestPattern();
-            hr = pattern ? createCaptureFilter(pattern, patternWidth, patternHeight,
+            hr = pattern ? createCaptureFilter(pattern, testPatternWidth, testPatternHeight,
                                                MEDIASUBTYPE_RGB24, &filter)
                          : E_FAIL;
         }
