@@ -11,6 +11,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 #endif
+#ifdef CLOAKCAM_X11
+#include <X11/Xlib.h>
+#endif
 
 namespace {
 
@@ -40,6 +43,18 @@ int startVideo() {
 #endif
 }
 
+#ifdef CLOAKCAM_X11
+// When the X server goes away (the session ends, the server dies), Xlib's own
+// handler calls exit(), whose SDL_Quit then waits for that server for ever and
+// leaves the program spinning. End at once instead, with one line.
+int displayLost(Display *) {
+    static const char message[] = "cloakcam: the display went away\n";
+    const ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
+    (void)written;
+    _exit(1);
+}
+#endif
+
 int cannotOpenWindow(const char *reason) {
     std::fprintf(stderr, "cloakcam: cannot open a window: %s\n", reason);
     return 1;
@@ -57,6 +72,9 @@ int main(int argc, char *argv[]) {
         return cannotOpenWindow(SDL_GetError());
     }
     std::atexit(SDL_Quit);
+#ifdef CLOAKCAM_X11
+    XSetIOErrorHandler(displayLost);
+#endif
 
     // Without a display SDL quietly picks a driver that draws nowhere, and the
     // program would run unseen; refuse before the camera is started.

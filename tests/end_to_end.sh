@@ -110,6 +110,20 @@ window_close)
     "$wm_close" "$window"
     expect_clean_exit
     ;;
+display_lost)
+    start_x_server
+    start_cloakcam
+    kill "${pids[0]}"
+    for _ in $(seq 100); do
+        kill -0 "$app" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$app" 2>/dev/null && fail "cloakcam still runs 10 s after its display went away"
+    status=0
+    wait "$app" || status=$?
+    [ "$status" -eq 1 ] || fail "ended with status $status instead of 1"
+    grep -qx "cloakcam: the display went away" "$work/stderr.log" || fail "no clear message"
+    ;;
 no_display)
     status=0
     env -u DISPLAY -u SDL_VIDEODRIVER timeout 20 "$cloakcam" >"$work/stdout.log" 2>"$work/stderr.log" ||
