@@ -39,8 +39,10 @@ getVideoImage::getVideoImage(int width, int height) : width(width), height(heigh
     for (int i = 0; i < count; ++i)
         pixels[i] = new Pixel;
     bufferSize = count * 3;
-    // Black until the camera delivers its first picture.
-    buffer = new unsigned char[bufferSize]();
+    // Black until the camera delivers its first picture. The size goes through
+    // ULONG: GCC cannot see that a LONG product of the frame size is never
+    // negative and refuses (-Walloc-size-larger-than) a size that could be.
+    buffer = new unsigned char[static_cast<ULONG>(bufferSize)]();
     buildGraph(width, height);
     waitForFirstFrame();
     std::printf("celled getVideoImage int int\n");

@@ -1,0 +1,387 @@
+// Runs the capture code against the real DirectShow of the machine it runs on
+// (Windows, or Wine on a build machine): the camera set-up, frame updates and
+// the graph helpers on the platform's own filters. Prints one line per failure,
+// a few notes about what the platform answered, and a closing count; exits 0
+// only when every check passed.
+
+#include "capture/video_image.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Defined in strmiids like the grabber's and renderer's identifiers, and
+// likewise missing from mingw-w64's headers.
+extern "C" const CLSID CLSID_SmartTee;
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+void check(bool ok, const std::string &what) {
+    if (ok) {
+        ++passed;
+    } else {
+        ++failed;
+        std::printf("FAIL: %s\n", what.c_str());
+    }
+    std::fflush(stdout);
+}
+
+void note(const std::string &text) {
+    std::printf("note: %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+std::string hex(HRESULT result) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
+    return text;
+}
+
+// Collects what is written to a C runtime descriptor (1 or 2) while it lives,
+// so that the check can read the program's own messages. A file, not a pipe:
+// nothing has to drain it while the capture code runs.
+class Captured {
+  public:
+    explicit Captured(int descriptor) : descriptor(descriptor) {
+        char directory[MAX_PATH];
+        if (GetTempPathA(MAX_PATH, directory) == 0 ||
+            GetTempFileNameA(directory, "cck", 0, path) == 0)
+            return;
+        file = std::fopen(path, "w+b");
+        if (!file)
+            return;
+        std::fflush(descriptor == 1 ? stdout : stderr);
+        saved = _dup(descriptor);
+        _dup2(_fileno(file), descriptor);
+    }
+
+    Captured(const Captured &) = delete;
+    Captured &operator=(const Captured &) = delete;
+
+    ~Captured() {
+        restore();
+        if (file) {
+            std::fclose(file);
+            std::remove(path);
+        }
+    }
+
+    // Stops collecting and returns everything written.
+    std::string text() {
+        restore();
+        std::string collected;
+        if (!file)
+            return collected;
+        std::fseek(file, 0, SEEK_SET);
+        char chunk[512];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+            collected.append(chunk, got);
+        return collected;
+    }
+
+    // Whether collection started; asked before text() ends it.
+    bool working() const { return file != nullptr && saved >= 0; }
+
+  private:
+    void restore() {
+        if (saved < 0)
+            return;
+        std::fflush(descriptor == 1 ? stdout : stderr);
+        _dup2(saved, descriptor);
+        _close(saved);
+        saved = -1;
+    }
+
+    int descriptor;
+    char path[MAX_PATH] = "";
+    FILE *file = nullptr;
+    int saved = -1;
+};
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> result;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        result.push_back(line);
+        start = end + 1;
+    }
+    return result;
+}
+
+int countContaining(const std::vector<std::string> &all, const std::string &part) {
+    int found = 0;
+    for (const std::string &line : all)
+        if (line.find(part) != std::string::npos)
+            ++found;
+    return found;
+}
+
+int countVideoInputDevices() {
+    ICreateDevEnum *devices = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
+                                (void **)&devices)))
+        return -1;
+    IEnumMoniker *monikers = nullptr;
+    HRESULT result = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    note("video input category: CreateClassEnumerator returned " + hex(result) +
+         (monikers ? "" : " and no enumerator"));
+    int count = 0;
+    if (monikers) {
+        IMoniker *moniker = nullptr;
+        while (monikers->Next(1, &moniker, NULL) == S_OK) {
+            ++count;
+            moniker->Release();
+        }
+        monikers->Release();
+    }
+    devices->Release();
+    return count;
+}
+
+bool inRange(const Pixel &pixel) {
+    return pixel.r >= 0 && pixel.r <= 255 && pixel.g >= 0 && pixel.g <= 255 && pixel.b >= 0 &&
+           pixel.b <= 255;
+}
+
+// The camera object as the program uses it: set-up messages, then frames.
+void checkCamera() {
+    constexpr int width = 320;
+    constexpr int height = 240;
+    constexpr int count = width * height;
+
+    // COM is left for the capture code to start, as the program does.
+    Captured out(1);
+    Captured err(2);
+    const bool collecting = out.working() && err.working();
+    const auto start = std::chrono::steady_clock::now();
+    getVideoImage *camera = new getVideoImage(width, height);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    const std::vector<std::string> outLines = lines(out.text());
+    const std::vector<std::string> errLines = lines(err.text());
+    check(collecting, "the program's output can be collected");
+
+    const int devices = countVideoInputDevices();
+    note("video input devices: " + std::to_string(devices));
+    check(devices >= 0, "the system device enumerator can be created");
+
+    note("set-up took " + std::to_string(took.count()) + " ms");
+    for (const std::string &line : errLines)
+        note("stderr: " + line);
+    check(outLines == std::vector<std::string>{"celled getVideoImage int int"},
+          "set-up prints exactly its one line on stdout");
+    // The graph manager, the builder, the grabber and the null renderer come
+    // with every Windows; failing to create one means a wrong identifier.
+    check(countContaining(errLines, "cannot create") == 0 &&
+              countContaining(errLines, "no grabbing interface") == 0,
+          "every platform filter and helper object is created");
+    if (devices == 0) {
+        check(countContaining(errLines, "cloakcam: no camera found") == 1,
+              "without a camera, set-up says so exactly once");
+        check(countContaining(errLines, "cannot open the camera") == 0 &&
+                  countContaining(errLines, "cannot connect the camera") == 0,
+              "without a camera, nothing tries to use one");
+    } else if (devices > 0) {
+        check(countContaining(errLines, "no camera found") == 0,
+              "with a camera, set-up does not claim there is none");
+    }
+
+    Pixel **image = camera->getImage();
+    std::vector<Pixel *> records(image, image + count);
+    bool sameArray = true;
+    bool sameRecords = true;
+    bool allInRange = true;
+    bool allBlack = true;
+    for (int pass = 0; pass < 3; ++pass) {
+        // Callers may scribble over the records between frames; each update
+        // must rewrite every one of them with a real colour.
+        for (int i = 0; i < count; i += 7)
+            *records[i] = Pixel{-1, 256, 100000};
+        camera->updateImage();
+        sameArray = sameArray && camera->getImage() == image;
+        for (int i = 0; i < count; ++i) {
+            sameRecords = sameRecords && image[i] == records[i];
+            allInRange = allInRange && inRange(*records[i]);
+            allBlack = allBlack && records[i]->r == 0 && records[i]->g == 0 && records[i]->b == 0;
+        }
+    }
+    check(sameArray, "getImage returns the same array after every update");
+    check(sameRecords, "every record stays at the same address across updates");
+    check(allInRange, "every update leaves each component within 0..255");
+    if (devices == 0)
+        check(allBlack, "without a camera every record is black");
+    // The object is never destroyed by the program either: the graph runs
+    // until the process ends.
+}
+
+// The first pin of a direction in the filter's own order, found without the
+// code under test.
+IPin *firstPinByHand(IBaseFilter *filter, PIN_DIRECTION direction) {
+    IEnumPins *pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins)) || !pins)
+        return nullptr;
+    IPin *pin = nullptr;
+    while (pins->Next(1, &pin, NULL) == S_OK) {
+        PIN_DIRECTION found;
+        if (SUCCEEDED(pin->QueryDirection(&found)) && found == direction)
+            break;
+        pin->Release();
+        pin = nullptr;
+    }
+    pins->Release();
+    return pin;
+}
+
+bool samePin(IPin *a, IPin *b) {
+    if (!a || !b)
+        return false;
+    IUnknown *identityA = nullptr;
+    IUnknown *identityB = nullptr;
+    a->QueryInterface(IID_IUnknown, (void **)&identityA);
+    b->QueryInterface(IID_IUnknown, (void **)&identityB);
+    const bool same = identityA && identityA == identityB;
+    if (identityA)
+        identityA->Release();
+    if (identityB)
+        identityB->Release();
+    return same;
+}
+
+bool pinConnected(IPin *pin) {
+    IPin *peer = nullptr;
+    if (!pin || FAILED(pin->ConnectedTo(&peer)) || !peer)
+        return false;
+    peer->Release();
+    return true;
+}
+
+// getPin returns the right pin of a real filter, with a reference of its own.
+void checkPinOf(IBaseFilter *filter, const char *filterName, PIN_DIRECTION direction) {
+    const std::string what =
+        std::string(filterName) + (direction == PINDIR_INPUT ? " input" : " output");
+    IPin *pin = getVideoImage::getPin(filter, direction);
+    IPin *expected = firstPinByHand(filter, direction);
+    PIN_DIRECTION found = direction == PINDIR_INPUT ? PINDIR_OUTPUT : PINDIR_INPUT;
+    check(pin && SUCCEEDED(pin->QueryDirection(&found)) && found == direction,
+          "getPin finds the " + what + " pin");
+    check(samePin(pin, expected), "getPin takes the first " + what + " pin in the filter's order");
+    if (pin)
+        pin->Release();
+    if (expected)
+        expected->Release();
+}
+
+template <typename Interface> Interface *create(REFCLSID clsid, REFIID iid, const char *name) {
+    Interface *object = nullptr;
+    HRESULT result = CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, iid, (void **)&object);
+    check(SUCCEEDED(result) && object,
+          std::string("the ") + name + " can be created (" + hex(result) + ")");
+    return SUCCEEDED(result) ? object : nullptr;
+}
+
+// The pin search and filter connection on the platform's own filters.
+void checkGraphHelpers() {
+    IGraphBuilder *graph =
+        create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder, "filter graph manager");
+    IBaseFilter *nullRenderer =
+        create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter, "null renderer");
+    IBaseFilter *grabberFilter =
+        create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter, "sample grabber");
+    if (!graph || !nullRenderer || !grabberFilter)
+        return;
+
+    ISampleGrabber *grabber = nullptr;
+    check(SUCCEEDED(grabberFilter->QueryInterface(IID_ISampleGrabber, (void **)&grabber)) &&
+              grabber,
+          "the sample grabber offers ISampleGrabber");
+    if (grabber) {
+        // The program polls this until a frame arrives: it must not claim a
+        // frame before one came, whatever it does with the size.
+        grabber->SetBufferSamples(TRUE);
+        LONG size = 12345;
+        const HRESULT result = grabber->GetCurrentBuffer(&size, nullptr);
+        note("GetCurrentBuffer on an unconnected grabber returned " + hex(result) + ", size " +
+             std::to_string(size));
+        check(result != S_OK, "an unconnected grabber reports no frame");
+        grabber->Release();
+    }
+
+    IPin *sentinel = reinterpret_cast<IPin *>(static_cast<uintptr_t>(0x5a5a5a5a));
+    IPin *pin = sentinel;
+    check(getVideoImage::findPin(nullRenderer, PINDIR_OUTPUT, &pin) == E_FAIL,
+          "findPin fails for the null renderer's missing output");
+    check(pin == sentinel, "a failed findPin leaves the caller's pointer alone");
+    check(getVideoImage::getPin(nullRenderer, PINDIR_OUTPUT) == nullptr,
+          "getPin gives no output pin of the null renderer");
+    checkPinOf(nullRenderer, "null renderer", PINDIR_INPUT);
+    checkPinOf(grabberFilter, "sample grabber", PINDIR_INPUT);
+    checkPinOf(grabberFilter, "sample grabber", PINDIR_OUTPUT);
+    // The only stock filter with two pins of one direction (capture, then
+    // preview), so the only one that tells the first match from a later one.
+    if (IBaseFilter *tee = create<IBaseFilter>(CLSID_SmartTee, IID_IBaseFilter, "smart tee")) {
+        checkPinOf(tee, "smart tee", PINDIR_OUTPUT);
+        tee->Release();
+    }
+
+    graph->AddFilter(grabberFilter, L"Grabber");
+    graph->AddFilter(nullRenderer, L"NullRenderer");
+    check(getVideoImage::connectFilters(graph, nullRenderer, grabberFilter) == E_FAIL,
+          "connectFilters fails from a filter without outputs");
+
+    IPin *grabberOut = firstPinByHand(grabberFilter, PINDIR_OUTPUT);
+    IPin *rendererIn = firstPinByHand(nullRenderer, PINDIR_INPUT);
+    const HRESULT result = getVideoImage::connectFilters(graph, grabberFilter, nullRenderer);
+    note("connectFilters(grabber, null renderer) with the grabber's input unconnected returned " +
+         hex(result));
+    if (SUCCEEDED(result)) {
+        IPin *peer = nullptr;
+        check(grabberOut && SUCCEEDED(grabberOut->ConnectedTo(&peer)) && samePin(peer, rendererIn),
+              "connectFilters joins the grabber's output to the renderer's input");
+        if (peer)
+            peer->Release();
+    } else {
+        // The only acceptable reason is the grabber having no format to offer
+        // until its input is connected.
+        check(result == VFW_E_NOT_CONNECTED || result == VFW_E_CANNOT_CONNECT ||
+                  result == VFW_E_NO_ACCEPTABLE_TYPES || result == VFW_E_TYPE_NOT_ACCEPTED,
+              "connectFilters fails only for want of a format (" + hex(result) + ")");
+        check(!pinConnected(grabberOut) && !pinConnected(rendererIn),
+              "a failed connectFilters leaves both pins unconnected");
+    }
+    if (grabberOut)
+        grabberOut->Release();
+    if (rendererIn)
+        rendererIn->Release();
+
+    grabberFilter->Release();
+    nullRenderer->Release();
+    graph->Release();
+}
+
+} // namespace
+
+int main() {
+    // The capture code starts COM on this thread itself; the later checks run
+    // on the same thread and only add a reference to it.
+    checkCamera();
+    CoInitialize(NULL);
+    checkGraphHelpers();
+    std::printf("capture_check: %d passed, %d failed\n", passed, failed);
+    std::fflush(stdout);
+    return failed == 0 ? 0 : 1;
+}
