@@ -106,8 +106,7 @@ TEST(ConnectFilters, ConnectsFirstOutputToFirstInputAndGivesBackEveryPin) {
     PinnedFilter downstream({&downIn});
     RecordingGraph graph;
 
-    EXPECT_EQ(getVideoImage::connectFilters(&graph, &upstream, &downstream),
-              VFW_E_CANNOT_CONNECT)
+    EXPECT_EQ(getVideoImage::connectFilters(&graph, &upstream, &downstream), VFW_E_CANNOT_CONNECT)
         << "the graph's own result is passed on";
     EXPECT_EQ(graph.connectedOut, &upOut);
     EXPECT_EQ(graph.connectedIn, &downIn);

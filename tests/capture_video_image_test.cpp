@@ -1,0 +1,86 @@
+#include "capture/video_image.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform_fake_camera.h"
+
+namespace {
+
+const int width = 320;
+const int height = 240;
+
+// A camera picture of four plain quarters, each its own colour, twice the
+// size the program asks for, so the picture is also scaled on its way.
+std::vector<uint8_t> quarters(int w, int h) {
+    const uint8_t colours[4][3] = {{250, 0, 0}, {0, 250, 0}, {0, 0, 250}, {250, 250, 0}};
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint8_t *colour = colours[(y >= h / 2) * 2 + (x >= w / 2)];
+            rgb.insert(rgb.end(), colour, colour + 3);
+        }
+    return rgb;
+}
+
+void expectColour(const Pixel *p, int r, int g, int b, const char *where) {
+    EXPECT_EQ(p->r, r) << where;
+    EXPECT_EQ(p->g, g) << where;
+    EXPECT_EQ(p->b, b) << where;
+}
+
+TEST(VideoImage, ShowsTheCameraUprightAndMirrored) {
+    FakeCamera camera(640, 480, quarters(640, 480));
+    setenv("CLOAKCAM_DEVICE", fake_camera::path(), 1);
+    testing::internal::CaptureStdout();
+    getVideoImage video(width, height);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "celled getVideoImage int int\n");
+
+    Pixel **pixels = video.getImage();
+    video.updateImage();
+    EXPECT_EQ(video.getImage(), pixels) << "the records never move";
+    // The camera's top-right quarter (green) is on the left of the top row,
+    // its top-left (red) on the right; the bottom row likewise, below.
+    expectColour(pixels[0], 0, 250, 0, "top-left");
+    expectColour(pixels[width - 1], 250, 0, 0, "top-right");
+    expectColour(pixels[(height - 1) * width], 250, 250, 0, "bottom-left");
+    expectColour(pixels[width * height - 1], 0, 0, 250, "bottom-right");
+}
+
+TEST(VideoImage, DeliversMovingPicturesFromTheTestPattern) {
+    setenv("CLOAKCAM_DEVICE", "pattern", 1);
+    getVideoImage video(width, height);
+    Pixel **pixels = video.getImage();
+
+    auto brightness = [&] {
+        long sum = 0;
+        for (int i = 0; i < width * height; ++i)
+            sum += pixels[i]->r + pixels[i]->g + pixels[i]->b;
+        return sum;
+    };
+    auto changedSince = [&](const std::vector<Pixel> &before) {
+        for (int i = 0; i < width * height; ++i)
+            if (pixels[i]->r != before[i].r || pixels[i]->g != before[i].g ||
+                pixels[i]->b != before[i].b)
+                return true;
+        return false;
+    };
+
+    video.updateImage();
+    EXPECT_GT(brightness(), 0) << "the first picture is already there, not black";
+    std::vector<Pixel> first;
+    for (int i = 0; i < width * height; ++i)
+        first.push_back(*pixels[i]);
+    bool moved = false;
+    for (int attempt = 0; attempt < 50 && !moved; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        video.updateImage();
+        moved = changedSince(first);
+    }
+    EXPECT_TRUE(moved) << "the picture changes within a second";
+}
+
+} // namespace
