@@ -63,7 +63,8 @@ void getVideoImage::updateImage() {
 Pixel **getVideoImage::getImage() { return pixels; }
 
 void getVideoImage::waitForFirstFrame() {
-    if (!grabber)
+    // Without a camera nothing will come; the missing camera was reported.
+    if (!grabber || !captureFilter)
         return;
     const auto deadline = std::chrono::steady_clock::now() + firstFrameTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
