@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -82,10 +83,12 @@ class StreamConfig final : public IAMStreamConfig {
     GUID subtype_;
 };
 
-class CaptureFilter final : public IBaseFilter, public IGstFilter {
+class CaptureFilter final : public IBaseFilter, public IGstFilter, public IGstCamera {
   public:
-    CaptureFilter(GstElement *source, int width, int height, const GUID &subtype)
-        : bin_(makeFilterBin("capture", source)), config_(width, height, subtype),
+    CaptureFilter(GstElement *source, GstDevice *device, int width, int height, const GUID &subtype)
+        : bin_(makeFilterBin("capture", source)), source_(source),
+          device_(device ? GST_DEVICE(gst_object_ref(device)) : nullptr),
+          config_(width, height, subtype),
           pin_(*this, gst_element_get_static_pad(bin_, "src"), PINDIR_OUTPUT, &config_) {
         // The bin keeps the ghost pad alive; the pin borrows it.
         gst_object_unref(pin_.pad());
@@ -99,6 +102,8 @@ class CaptureFilter final : public IBaseFilter, public IGstFilter {
             *object = static_cast<IBaseFilter *>(this);
         else if (riid == IID_IGstFilter)
             *object = static_cast<IGstFilter *>(this);
+        else if (riid == IID_IGstCamera && device_)
+            *object = static_cast<IGstCamera *>(this);
         else {
             *object = nullptr;
             return E_NOINTERFACE;
@@ -122,19 +127,51 @@ class CaptureFilter final : public IBaseFilter, public IGstFilter {
 
     GstElement *bin() override { return bin_; }
 
+    GstDevice *device() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return GST_DEVICE(gst_object_ref(device_));
+    }
+
+    bool replaceSource(GstDevice *device) override {
+        GstElement *fresh = gst_device_create_element(device, nullptr);
+        GstPad *pad = fresh ? gst_element_get_static_pad(fresh, "src") : nullptr;
+        if (!pad) {
+            if (fresh)
+                gst_object_unref(gst_object_ref_sink(fresh));
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        // The ghost pad stays, linked as it was; only what it stands for changes.
+        gst_bin_remove(GST_BIN(bin_), source_);
+        gst_bin_add(GST_BIN(bin_), fresh);
+        gst_ghost_pad_set_target(GST_GHOST_PAD(pin_.pad()), pad);
+        gst_object_unref(pad);
+        source_ = fresh;
+        gst_object_unref(device_);
+        device_ = GST_DEVICE(gst_object_ref(device));
+        return true;
+    }
+
   private:
-    ~CaptureFilter() { gst_object_unref(bin_); }
+    ~CaptureFilter() {
+        gst_object_unref(bin_);
+        if (device_)
+            gst_object_unref(device_);
+    }
 
     GstElement *bin_;
+    GstElement *source_; // owned by the bin
+    GstDevice *device_;
     StreamConfig config_;
     Pin pin_;
     ULONG refs_ = 1;
+    std::mutex mutex_;
 };
 
 } // namespace
 
-HRESULT createCaptureFilter(GstElement *source, int defaultWidth, int defaultHeight,
-                            const GUID &subtype, IBaseFilter **out) {
+HRESULT createCaptureFilter(GstElement *source, GstDevice *device, int defaultWidth,
+                            int defaultHeight, const GUID &subtype, IBaseFilter **out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
@@ -144,6 +181,6 @@ HRESULT createCaptureFilter(GstElement *source, int defaultWidth, int defaultHei
         return E_FAIL;
     }
     gst_object_unref(pad);
-    *out = new CaptureFilter(source, defaultWidth, defaultHeight, subtype);
+    *out = new CaptureFilter(source, device, defaultWidth, defaultHeight, subtype);
     return S_OK;
 }

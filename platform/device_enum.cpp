@@ -65,6 +65,24 @@ bool choiceFound(const std::vector<DeviceEntry> &devices, const char *choice) {
                        [choice](const DeviceEntry &entry) { return names(entry, choice); });
 }
 
+DeviceEntry describeDevice(GstDevice *device) {
+    DeviceEntry entry;
+    gchar *name = gst_device_get_display_name(device);
+    entry.name = name ? name : "";
+    g_free(name);
+    GstStructure *properties = gst_device_get_properties(device);
+    const char *path = nullptr;
+    if (properties) {
+        path = gst_structure_get_string(properties, "api.v4l2.path");
+        if (!path)
+            path = gst_structure_get_string(properties, "device.path");
+    }
+    entry.path = path ? path : entry.name;
+    if (properties)
+        gst_structure_free(properties);
+    return entry;
+}
+
 namespace {
 
 std::vector<DeviceEntry> findCameras() {
@@ -74,20 +92,7 @@ std::vector<DeviceEntry> findCameras() {
     GList *devices = gst_device_monitor_get_devices(monitor);
     for (GList *item = devices; item; item = item->next) {
         auto *device = GST_DEVICE(item->data);
-        DeviceEntry entry;
-        gchar *name = gst_device_get_display_name(device);
-        entry.name = name ? name : "";
-        g_free(name);
-        GstStructure *properties = gst_device_get_properties(device);
-        const char *path = nullptr;
-        if (properties) {
-            path = gst_structure_get_string(properties, "api.v4l2.path");
-            if (!path)
-                path = gst_structure_get_string(properties, "device.path");
-        }
-        entry.path = path ? path : entry.name;
-        if (properties)
-            gst_structure_free(properties);
+        DeviceEntry entry = describeDevice(device);
         // The list's reference passes to the entry.
         entry.device.reset(device, gst_object_unref);
         cameras.push_back(std::move(entry));

@@ -19,6 +19,10 @@ struct DeviceEntry {
 extern const char *const testPatternName;
 extern const char *const testPatternChoice;
 
+// What the system calls `device`, and where it lives (its device node, or its
+// name when it has no node).
+DeviceEntry describeDevice(GstDevice *device);
+
 // Sorts the cameras by path (numbers compared as numbers, so video10 follows
 // video2), then moves the one whose path or name is `choice` to the front. The
 // test pattern leads when `choice` is testPatternChoice and is the only entry

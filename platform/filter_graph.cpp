@@ -1,10 +1,12 @@
 // The filter graph manager: one GstPipeline holding the filters' bins, with
 // the conversions that Connect puts between pins.
 
+#include "platform/camera_watch.h"
 #include "platform/gst_filter.h"
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -146,9 +148,12 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
     }
 
     HRESULT STDMETHODCALLTYPE Run() override {
+        if (!running_)
+            watchCamera();
         GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PLAYING);
         if (result == GST_STATE_CHANGE_FAILURE) {
-            gst_element_set_state(pipeline_, GST_STATE_NULL);
+            stopPipeline();
+            running_ = false;
             return E_FAIL;
         }
         running_ = true;
@@ -156,14 +161,14 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
     }
 
     HRESULT STDMETHODCALLTYPE Stop() override {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        stopPipeline();
         running_ = false;
         return S_OK;
     }
 
   private:
     ~FilterGraph() {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        stopPipeline();
         // Filters may outlive the graph, so they leave it disconnected.
         for (IBaseFilter *filter : filters_) {
             disconnect(filter);
@@ -249,11 +254,48 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
         return linked;
     }
 
+    // A camera in the graph is watched while the graph runs, so that its loss
+    // and return are told apart from a failure to start and handled.
+    void watchCamera() {
+        for (IBaseFilter *filter : filters_) {
+            void *found = nullptr;
+            if (SUCCEEDED(filter->QueryInterface(IID_IGstCamera, &found))) {
+                auto *camera = static_cast<IGstCamera *>(found);
+                auto watch = std::make_shared<CameraWatch>(pipeline_, camera);
+                camera->Release();
+                std::lock_guard<std::mutex> lock(watchMutex_);
+                watch_ = std::move(watch);
+                return;
+            }
+        }
+    }
+
+    // The watch is closed before the pipeline stops, so that it cannot start the
+    // pipeline again, and let go of after, when no streaming thread is in it.
+    void stopPipeline() {
+        std::shared_ptr<CameraWatch> watch;
+        {
+            std::lock_guard<std::mutex> lock(watchMutex_);
+            watch.swap(watch_);
+        }
+        if (watch)
+            watch->close();
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+    }
+
+    std::shared_ptr<CameraWatch> watch() {
+        std::lock_guard<std::mutex> lock(watchMutex_);
+        return watch_;
+    }
+
     // Runs on whichever thread posts; nothing else reads the bus, so every
     // message is dropped once looked at.
     static GstBusSyncReply onMessage(GstBus *, GstMessage *message, gpointer self) {
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
-            static_cast<FilterGraph *>(self)->report(describeError(message));
+        auto *graph = static_cast<FilterGraph *>(self);
+        if (std::shared_ptr<CameraWatch> watch = graph->watch())
+            watch->pipelineMessage(message);
+        else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+            graph->report(describeError(message));
         return GST_BUS_DROP;
     }
 
@@ -269,6 +311,8 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
     ULONG refs_ = 1;
     std::mutex reportedMutex_;
     std::set<std::string> reported_;
+    std::mutex watchMutex_;
+    std::shared_ptr<CameraWatch> watch_;
 };
 
 } // namespace

@@ -13,6 +13,7 @@
 
 extern const IID IID_IGstFilter;
 extern const IID IID_IGstPin;
+extern const IID IID_IGstCamera;
 
 struct IGstFilter : IUnknown {
     // The filter's bin, owned by the filter; the caller adds no reference.
@@ -29,6 +30,16 @@ struct IGstPin : IPin {
     // The picture size the pin asks its connection to deliver, or 0 x 0 for
     // whatever the source produces.
     virtual void frameSize(int *width, int *height) = 0;
+};
+
+// The camera side of a capture filter made from a device; the test pattern has
+// none. The graph uses it to bring a camera back after it was lost.
+struct IGstCamera : IUnknown {
+    // The device the current source was made from, with a reference for the caller.
+    virtual GstDevice *device() = 0;
+    // Puts a source made from `device` in place of the current one, keeping the
+    // filter's pin and its connection. Only while the graph is stopped.
+    virtual bool replaceSource(GstDevice *device) = 0;
 };
 
 // A pin that lives inside its filter: it shares the filter's reference count,
@@ -67,9 +78,10 @@ HRESULT createEnumPins(const std::vector<IPin *> &pins, IEnumPins **out);
 // "src" and "sink". The returned bin is sunk: the caller owns one reference.
 GstElement *makeFilterBin(const char *name, GstElement *element);
 
-// The capture filter around a source element, which it takes over.
-HRESULT createCaptureFilter(GstElement *source, int defaultWidth, int defaultHeight,
-                            const GUID &subtype, IBaseFilter **out);
+// The capture filter around a source element, which it takes over; `device` is
+// the device the source was made from, or null for the test pattern.
+HRESULT createCaptureFilter(GstElement *source, GstDevice *device, int defaultWidth,
+                            int defaultHeight, const GUID &subtype, IBaseFilter **out);
 // The source shown when there is no camera, as a floating bin with a "src" pad.
 const int testPatternWidth = 640;
 const int testPatternHeight = 480;

@@ -45,7 +45,7 @@ HRESULT bindDevice(GstDevice *device, IBaseFilter **filter) {
     }
     if (caps)
         gst_caps_unref(caps);
-    return createCaptureFilter(source, width, height, subtype, filter);
+    return createCaptureFilter(source, device, width, height, subtype, filter);
 }
 
 class Moniker final : public IMoniker {
@@ -85,8 +85,8 @@ class Moniker final : public IMoniker {
             hr = bindDevice(device_, &filter);
         } else {
             GstElement *pattern = makeTestPattern();
-            hr = pattern ? createCaptureFilter(pattern, testPatternWidth, testPatternHeight,
-                                               MEDIASUBTYPE_RGB24, &filter)
+            hr = pattern ? createCaptureFilter(pattern, nullptr, testPatternWidth,
+                                               testPatternHeight, MEDIASUBTYPE_RGB24, &filter)
                          : E_FAIL;
         }
         if (FAILED(hr))

@@ -5,11 +5,21 @@
 // video input category lists "Fake Camera" (path /dev/fake-video0), and binding
 // it gives a live source that shows the given picture at 30 frames a second.
 // Build the graph while the FakeCamera is alive; the picture is taken when the
-// capture filter is made.
+// source is made.
+//
+// The camera can fail and be pulled out and plugged back in: fail() makes every
+// source made so far stop the way a real camera's does (an error, or the end
+// of the stream); unplug() does the same with the error of a camera pulled out
+// and takes the device off the list, announcing its removal to device
+// monitors; plug() lists it again, announced as a new device, whose sources
+// show the picture given then. refuse() makes the sources made afterwards fail
+// to start, as a camera in use by another program or one without a usable
+// picture format does.
 
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
+#include <atomic>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -25,6 +35,12 @@ struct Picture {
     std::vector<uint8_t> rgb; // rows of width * 3 bytes, top row first
 };
 
+// How a source stops: as Video4Linux reports a camera pulled out, or a driver
+// fault, or with the end of the stream.
+enum class Failure { Unplugged, DriverError, EndOfStream };
+// How a source fails to start.
+enum class Refusal { None, Busy, NoFormat };
+
 inline Picture &current() {
     static Picture picture;
     return picture;
@@ -35,35 +51,118 @@ inline bool &present() {
     return shown;
 }
 
+inline Refusal &refusal() {
+    static Refusal refusal = Refusal::None;
+    return refusal;
+}
+
+// Counts the failures: a source made before the latest one has lost its camera.
+inline std::atomic<int> &failures() {
+    static std::atomic<int> count{0};
+    return count;
+}
+
+inline std::atomic<Failure> &failure() {
+    static std::atomic<Failure> how{Failure::Unplugged};
+    return how;
+}
+
 inline GstCaps *pictureCaps(const Picture &picture) {
     return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGB", "width", G_TYPE_INT,
                                picture.width, "height", G_TYPE_INT, picture.height, "framerate",
                                GST_TYPE_FRACTION, 30, 1, nullptr);
 }
 
+// What one source feeds, and how it refuses to.
+struct Feed {
+    GstBuffer *picture;
+    Refusal refusal;
+    bool done = false;
+};
+
+inline void freeFeed(gpointer data) {
+    auto *feed = static_cast<Feed *>(data);
+    gst_buffer_unref(feed->picture);
+    delete feed;
+}
+
+// Runs on the source's streaming thread, where a real camera's start-up
+// failures show up too: while it sets the format.
 inline void feed(GstAppSrc *source, guint, gpointer data) {
+    auto *feed = static_cast<Feed *>(data);
     // The one picture goes out once; imagefreeze repeats it.
-    auto *buffer = static_cast<GstBuffer *>(data);
-    if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_LAST))
+    if (std::exchange(feed->done, true))
         return;
-    GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_LAST);
-    gst_app_src_push_buffer(source, gst_buffer_copy(buffer));
+    if (feed->refusal == Refusal::Busy) {
+        GError *error =
+            g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY, "Device '%s' is busy", path());
+        gst_element_post_message(GST_ELEMENT(source),
+                                 gst_message_new_error(GST_OBJECT(source), error,
+                                                       "VIDIOC_S_FMT: Device or resource busy"));
+        g_error_free(error);
+        gst_app_src_end_of_stream(source);
+        return;
+    }
+    if (feed->refusal == Refusal::NoFormat) {
+        // Nothing downstream takes this, so negotiation fails for real.
+        GstCaps *caps = gst_caps_new_empty_simple("video/x-cloakcam-unknown");
+        gst_app_src_set_caps(source, caps);
+        gst_caps_unref(caps);
+    }
+    gst_app_src_push_buffer(source, gst_buffer_ref(feed->picture));
+}
+
+// Once its camera has failed, a source stops delivering, with an error from
+// Video4Linux's poll or with the end of the stream.
+inline GstPadProbeReturn failed(GstPad *pad, GstPadProbeInfo *info, gpointer born) {
+    if (failures().load() == GPOINTER_TO_INT(born))
+        return GST_PAD_PROBE_OK;
+    if (!g_object_get_data(G_OBJECT(pad), "failed")) {
+        g_object_set_data(G_OBJECT(pad), "failed", pad);
+        if (failure().load() == Failure::EndOfStream) {
+            gst_pad_push_event(pad, gst_event_new_eos());
+        } else {
+            GError *error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
+                                                "Could not read from resource.");
+            GstObject *parent = gst_pad_get_parent(pad);
+            const char *debug = failure().load() == Failure::Unplugged
+                                    ? "poll error 1: No such device (19)"
+                                    : "poll error 1: Input/output error (5)";
+            gst_element_post_message(GST_ELEMENT(parent),
+                                     gst_message_new_error(parent, error, debug));
+            gst_object_unref(parent);
+            g_error_free(error);
+        }
+    }
+    gst_buffer_unref(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) =
+        failure().load() == Failure::EndOfStream ? GST_FLOW_EOS : GST_FLOW_ERROR;
+    return GST_PAD_PROBE_HANDLED;
 }
 
 inline GstElement *createElement(GstDevice *, const gchar *) {
     const Picture &picture = current();
     GstElement *bin = gst_parse_bin_from_description(
-        "appsrc name=feed format=time ! imagefreeze is-live=true", TRUE, nullptr);
+        "appsrc name=feed format=time ! imagefreeze name=freeze is-live=true", TRUE, nullptr);
     GstElement *source = gst_bin_get_by_name(GST_BIN(bin), "feed");
-    GstCaps *caps = pictureCaps(picture);
-    gst_app_src_set_caps(GST_APP_SRC(source), caps);
-    gst_caps_unref(caps);
-    GstBuffer *buffer = gst_buffer_new_memdup(picture.rgb.data(), picture.rgb.size());
+    if (refusal() == Refusal::None) {
+        GstCaps *caps = pictureCaps(picture);
+        gst_app_src_set_caps(GST_APP_SRC(source), caps);
+        gst_caps_unref(caps);
+    }
+    auto *data = new Feed{gst_buffer_new_memdup(picture.rgb.data(), picture.rgb.size()), refusal()};
     GstAppSrcCallbacks callbacks = {};
     callbacks.need_data = feed;
-    gst_app_src_set_callbacks(GST_APP_SRC(source), &callbacks, buffer,
-                              reinterpret_cast<GDestroyNotify>(gst_buffer_unref));
+    gst_app_src_set_callbacks(GST_APP_SRC(source), &callbacks, data, freeFeed);
     gst_object_unref(source);
+
+    GstElement *freeze = gst_bin_get_by_name(GST_BIN(bin), "freeze");
+    GstPad *out = gst_element_get_static_pad(freeze, "src");
+    gst_pad_add_probe(out, GST_PAD_PROBE_TYPE_BUFFER, failed, GINT_TO_POINTER(failures().load()),
+                      nullptr);
+    gst_object_unref(out);
+    gst_object_unref(freeze);
     return bin;
 }
 
@@ -78,9 +177,8 @@ inline GType deviceType() {
     return type;
 }
 
-inline GList *probe(GstDeviceProvider *) {
-    if (!present())
-        return nullptr;
+// A new device object for the camera, floating.
+inline GstDevice *makeDevice() {
     GstCaps *caps = pictureCaps(current());
     GstStructure *properties =
         gst_structure_new("properties", "device.path", G_TYPE_STRING, path(), nullptr);
@@ -89,11 +187,57 @@ inline GList *probe(GstDeviceProvider *) {
                               "caps", caps, "properties", properties, nullptr));
     gst_caps_unref(caps);
     gst_structure_free(properties);
-    return g_list_append(nullptr, gst_object_ref_sink(device));
+    return GST_DEVICE(device);
+}
+
+// The provider while a device monitor has it started, and the device it lists.
+inline GstDeviceProvider *&started() {
+    static GstDeviceProvider *provider = nullptr;
+    return provider;
+}
+
+inline GstDevice *&listed() {
+    static GstDevice *device = nullptr;
+    return device;
+}
+
+inline void announce() {
+    if (!started() || listed())
+        return;
+    listed() = GST_DEVICE(gst_object_ref_sink(makeDevice()));
+    gst_device_provider_device_add(started(), listed());
+}
+
+inline void withdraw() {
+    if (!listed())
+        return;
+    if (started())
+        gst_device_provider_device_remove(started(), listed());
+    gst_object_unref(std::exchange(listed(), nullptr));
+}
+
+inline GList *probe(GstDeviceProvider *) {
+    if (!present())
+        return nullptr;
+    return g_list_append(nullptr, gst_object_ref_sink(makeDevice()));
+}
+
+inline gboolean start(GstDeviceProvider *provider) {
+    started() = provider;
+    if (present())
+        announce();
+    return TRUE;
+}
+
+inline void stop(GstDeviceProvider *) {
+    withdraw();
+    started() = nullptr;
 }
 
 inline void providerClassInit(gpointer klass, gpointer) {
     GST_DEVICE_PROVIDER_CLASS(klass)->probe = probe;
+    GST_DEVICE_PROVIDER_CLASS(klass)->start = start;
+    GST_DEVICE_PROVIDER_CLASS(klass)->stop = stop;
     gst_device_provider_class_set_static_metadata(GST_DEVICE_PROVIDER_CLASS(klass), "Fake camera",
                                                   "Source/Video",
                                                   "A still picture posing as a camera", "cloakcam");
@@ -118,12 +262,41 @@ class FakeCamera {
     // `rgb` holds height rows of width * 3 bytes, top row first.
     FakeCamera(int width, int height, std::vector<uint8_t> rgb) {
         fake_camera::registerProvider();
-        fake_camera::current() = {width, height, std::move(rgb)};
-        fake_camera::present() = true;
+        fake_camera::refusal() = fake_camera::Refusal::None;
+        plug(width, height, std::move(rgb));
     }
-    ~FakeCamera() { fake_camera::present() = false; }
+    ~FakeCamera() {
+        fake_camera::present() = false;
+        fake_camera::withdraw();
+    }
     FakeCamera(const FakeCamera &) = delete;
     FakeCamera &operator=(const FakeCamera &) = delete;
+
+    // Sources made from now on fail to start, or start again with `None`.
+    void refuse(fake_camera::Refusal how) { fake_camera::refusal() = how; }
+
+    // The sources made so far stop; the device stays listed.
+    void fail(fake_camera::Failure how) {
+        fake_camera::failure() = how;
+        ++fake_camera::failures();
+    }
+
+    void unplug() {
+        fail(fake_camera::Failure::Unplugged);
+        fake_camera::present() = false;
+        fake_camera::withdraw();
+    }
+
+    // Plugs the camera back in, now showing `rgb`.
+    void plug(int width, int height, std::vector<uint8_t> rgb) {
+        fake_camera::current() = {width, height, std::move(rgb)};
+        fake_camera::present() = true;
+        fake_camera::announce();
+    }
+    void plug() {
+        fake_camera::present() = true;
+        fake_camera::announce();
+    }
 };
 
 #endif
