@@ -33,8 +33,21 @@ void takeReference(Pixel *pixels[]);
 // since the previous pass.
 void applyEffect(Pixel *pixels[], int i);
 
+// The same for the count pixels from first on, each exactly as applyEffect
+// leaves it. A pixel's result depends only on its own record and level and on
+// the reference, which the effect never writes, so a stretch can be worked
+// through stage by stage rather than pixel by pixel; a whole row goes that
+// way, in steps the vectoriser can take several pixels at a time.
+void applyEffectRow(Pixel *pixels[], int first, int count);
+
 // Stores a 16-bit colour at (x, y). The caller keeps (x, y) on the surface
 // and the surface 16 bits deep; nothing is locked or checked.
-void putPixel16(SDL_Surface *surface, int x, int y, Uint32 colour);
+// Inline: the pass calls it for every pixel, and only inlined can the
+// address arithmetic follow the pass's own walk along the row.
+inline void putPixel16(SDL_Surface *surface, int x, int y, Uint32 colour) {
+    Uint8 *address = static_cast<Uint8 *>(surface->pixels) + y * surface->pitch +
+                     x * surface->format->BytesPerPixel;
+    *reinterpret_cast<Uint16 *>(address) = static_cast<Uint16>(colour);
+}
 
 #endif

@@ -53,6 +53,24 @@ void clearReference() {
     }
 }
 
+void drawEffect(SDL_Surface *screen, Pixel **pixels) {
+    // A row at a time: the effect goes through the row, then the row is drawn
+    // left to right. Every pixel is still drawn after its own effect step and
+    // in index order, and no step reads what another writes, so the records,
+    // levels and screen end exactly as with one pixel at a time.
+    int y = 0;
+    for (int32_t first = 0; first < numPixels; first += frameWidth, ++y) {
+        const int count = numPixels - first < frameWidth ? int(numPixels - first) : frameWidth;
+        applyEffectRow(pixels, first, count);
+        Pixel *const *row = pixels + first;
+        for (int x = 0; x < count; ++x) {
+            const Pixel &p = *row[x];
+            putPixel16(screen, x, y,
+                       SDL_MapRGB(screen->format, Uint8(p.r), Uint8(p.g), Uint8(p.b)));
+        }
+    }
+}
+
 bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels) {
     if (frameCount < INT32_MAX) {
         ++frameCount;
@@ -73,12 +91,7 @@ bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels) {
         takeReference(pixels);
     }
 
-    for (int32_t i = 0; i < numPixels; ++i) {
-        applyEffect(pixels, i);
-        const Pixel &p = *pixels[i];
-        putPixel16(screen, i % frameWidth, i / frameWidth,
-                   SDL_MapRGB(screen->format, Uint8(p.r), Uint8(p.g), Uint8(p.b)));
-    }
+    drawEffect(screen, pixels);
     SDL_UpdateRect(screen, 0, 0, 0, 0);
     return true;
 }

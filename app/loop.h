@@ -17,6 +17,11 @@ void clearReference();
 // quit.
 bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels);
 
+// The drawing half of a pass: applies the effect to every record, in index
+// order, and stores each result's colour at its place on the 16-bit screen.
+// The screen is not updated.
+void drawEffect(SDL_Surface *screen, Pixel **pixels);
+
 // Whether the video driver SDL picked shows nothing on screen although the
 // user did not ask for it in SDL_VIDEODRIVER (requested may be null). Without
 // a display SDL falls back to such a driver instead of failing.

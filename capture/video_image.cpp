@@ -23,13 +23,13 @@ void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixe
     // the frame is stored bottom row first, so walking it backwards gives the
     // top row first and each row right to left.
     const int delivered = static_cast<int>(size / 3);
-    for (int i = 0; i < delivered; ++i) {
-        const unsigned char *group = frame + size - 3L * (i + 1);
-        pixels[i]->r = group[2];
-        pixels[i]->g = group[1];
-        pixels[i]->b = group[0];
+    const unsigned char *group = frame + size;
+    int i = 0;
+    for (; i < delivered; ++i) {
+        group -= 3;
+        *pixels[i] = Pixel{group[2], group[1], group[0]};
     }
-    for (int i = delivered; i < count; ++i)
+    for (; i < count; ++i)
         *pixels[i] = Pixel{0, 0, 0};
 }
 

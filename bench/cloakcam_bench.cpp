@@ -1,0 +1,393 @@
+// Time per 320x240 frame of each stage of a main-loop pass, each next to the
+// figures that say how fast it could be: a memcpy moving as many bytes as the
+// stage must read and write, and GStreamer's warptv, a peer displacement
+// effect, on one frame of the same size.
+//
+// Every iteration is one frame. The video driver is whatever SDL_VIDEODRIVER
+// names (bench.sh runs the program once on "dummy" and once on an X server).
+
+#include <SDL.h>
+#include <benchmark/benchmark.h>
+#include <gst/check/gstharness.h>
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/effect.h"
+#include "app/loop.h"
+#include "capture/video_image.h"
+
+namespace {
+
+constexpr int N = framePixels;
+constexpr long frameBytes = 3L * N;
+
+SDL_Surface *screen = nullptr;
+getVideoImage *video = nullptr;
+
+// Records as the capture object keeps them: one allocation each, reached
+// through an array of pointers.
+struct Records {
+    Records() : pointers(N) {
+        for (Pixel *&p : pointers) {
+            p = new Pixel{0, 0, 0};
+        }
+    }
+    ~Records() {
+        for (Pixel *p : pointers) {
+            delete p;
+        }
+    }
+    Records(const Records &) = delete;
+    Records &operator=(const Records &) = delete;
+    std::vector<Pixel *> pointers;
+};
+
+// A small deterministic generator, so that every run sees the same frames.
+struct Noise {
+    uint32_t state = 12345;
+    int next(int spread) {
+        state = state * 1664525u + 1013904223u;
+        return int((state >> 16) % uint32_t(2 * spread + 1)) - spread;
+    }
+};
+
+int clampByte(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+// A camera picture of a still scene, with a figure (an ellipse of a different
+// brightness) standing at figureX when figureX >= 0, and camera noise. Stored
+// as the camera delivers it: bottom-up BGR, so record i is the i-th 3-byte
+// group from the end.
+std::vector<unsigned char> cameraFrame(int figureX, uint32_t seed) {
+    std::vector<unsigned char> bytes(frameBytes);
+    Noise noise{seed};
+    for (int i = 0; i < N; ++i) {
+        const int x = i % frameWidth;
+        const int y = i / frameWidth;
+        int r = 40 + x * 160 / frameWidth + ((x / 16 + y / 16) % 2) * 30;
+        int g = 50 + y * 150 / frameHeight;
+        int b = 90 + ((x * 7 + y * 3) % 64);
+        const int dx = x - figureX;
+        const int dy = y - 140;
+        if (figureX >= 0 && dx * dx * 4 + dy * dy < 90 * 90) {
+            r = 200 - dy / 2;
+            g = 170;
+            b = 60 + dx;
+        }
+        unsigned char *group = bytes.data() + frameBytes - 3L * (i + 1);
+        group[2] = static_cast<unsigned char>(clampByte(r + noise.next(3)));
+        group[1] = static_cast<unsigned char>(clampByte(g + noise.next(3)));
+        group[0] = static_cast<unsigned char>(clampByte(b + noise.next(3)));
+    }
+    return bytes;
+}
+
+// The effect's inputs for a frame in which someone stands in front of the
+// reference scene and has moved a little since the previous frame.
+struct EffectScene {
+    EffectScene()
+        : empty(cameraFrame(-1, 1)), previous(cameraFrame(154, 2)), live(cameraFrame(160, 3)) {
+        convertFrame(empty.data(), frameBytes, records.pointers.data(), N);
+        for (int i = 0; i < N; ++i) {
+            snapshotCopy[i] = *records.pointers[i];
+        }
+        convertFrame(previous.data(), frameBytes, records.pointers.data(), N);
+        for (int i = 0; i < N; ++i) {
+            previousLevels[i] = average(*records.pointers[i]);
+        }
+        restore();
+    }
+
+    void restore() {
+        std::memcpy(snapshot, snapshotCopy.data(), sizeof snapshot);
+        std::memcpy(lastLevel, previousLevels.data(), sizeof lastLevel);
+        convertFrame(live.data(), frameBytes, records.pointers.data(), N);
+    }
+
+    std::vector<unsigned char> empty, previous, live;
+    std::vector<Pixel> snapshotCopy = std::vector<Pixel>(N);
+    std::vector<int32_t> previousLevels = std::vector<int32_t>(N);
+    Records records;
+};
+
+// A copy moving the given bytes: reading `bytes` and writing as many again,
+// as much traffic as a stage that reads and writes 2 * bytes in all.
+void copyBound(benchmark::State &state, size_t bytes) {
+    std::vector<char> from(bytes, 1), to(bytes, 0);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), bytes);
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["bytes_moved"] = double(2 * bytes);
+}
+
+// Bytes each stage must read and write per frame, counting only what the
+// program uses: 3 per camera pixel, 8 per record pointer, 12 per record or
+// reference entry, 4 per brightness level, 2 per screen cell.
+constexpr size_t convertTraffic = 3 * N + 8 * N + 12 * N;
+// Pointers, live records and reference read; records and levels read and
+// written. The displaced reference read lies behind the current one and is
+// already cached.
+constexpr size_t effectTraffic = 8 * N + 12 * N + 12 * N + 4 * N + 12 * N + 4 * N;
+constexpr size_t drawTraffic = 8 * N + 12 * N + 2 * N;
+// The whole pass: the camera buffer copied out of the grabber, converted,
+// then one walk reading pointers, records, reference and levels and writing
+// records, levels and screen.
+constexpr size_t passTraffic =
+    2 * 3 * N + convertTraffic + (8 * N + 12 * N + 12 * N + 4 * N + 12 * N + 4 * N + 2 * N);
+
+void BM_Convert(benchmark::State &state) {
+    const std::vector<unsigned char> frame = cameraFrame(160, 3);
+    Records records;
+    for (auto _ : state) {
+        convertFrame(frame.data(), frameBytes, records.pointers.data(), N);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Convert)->Unit(benchmark::kMicrosecond);
+
+void BM_ConvertBound(benchmark::State &state) { copyBound(state, convertTraffic / 2); }
+BENCHMARK(BM_ConvertBound)->Unit(benchmark::kMicrosecond);
+
+// The effect as the pass runs it, a row at a time.
+void BM_Effect(benchmark::State &state) {
+    EffectScene scene;
+    Pixel **pixels = scene.records.pointers.data();
+    for (auto _ : state) {
+        for (int32_t first = 0; first < numPixels; first += frameWidth) {
+            applyEffectRow(pixels, first, frameWidth);
+        }
+        benchmark::ClobberMemory();
+        state.PauseTiming();
+        scene.restore();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_Effect)->Unit(benchmark::kMicrosecond);
+
+// The single-pixel step over every index, as the tests call it.
+void BM_EffectPixelByPixel(benchmark::State &state) {
+    EffectScene scene;
+    Pixel **pixels = scene.records.pointers.data();
+    for (auto _ : state) {
+        for (int32_t i = 0; i < numPixels; ++i) {
+            applyEffect(pixels, i);
+        }
+        benchmark::ClobberMemory();
+        state.PauseTiming();
+        scene.restore();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_EffectPixelByPixel)->Unit(benchmark::kMicrosecond);
+
+void BM_EffectBound(benchmark::State &state) { copyBound(state, effectTraffic / 2); }
+BENCHMARK(BM_EffectBound)->Unit(benchmark::kMicrosecond);
+
+// What the records' layout alone costs, whatever the arithmetic: each record
+// is a heap block of its own, so conversion writes 76800 scattered records
+// through their pointers...
+void BM_ConvertLayoutFloor(benchmark::State &state) {
+    Records records;
+    Pixel *const *pixels = records.pointers.data();
+    for (auto _ : state) {
+        for (int i = 0; i < N; ++i) {
+            *pixels[i] = Pixel{i & 0xFF, 1, 2};
+        }
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_ConvertLayoutFloor)->Unit(benchmark::kMicrosecond);
+
+// ...and the effect reads and rewrites each of them, reads the reference and
+// reads and writes the levels, in the same cache state as BM_Effect.
+void BM_EffectLayoutFloor(benchmark::State &state) {
+    EffectScene scene;
+    Pixel *const *pixels = scene.records.pointers.data();
+    for (auto _ : state) {
+        for (int i = 0; i < N; ++i) {
+            Pixel p = *pixels[i];
+            p.r ^= snapshot[i].g;
+            lastLevel[i] ^= p.b;
+            *pixels[i] = p;
+        }
+        benchmark::ClobberMemory();
+        state.PauseTiming();
+        scene.restore();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_EffectLayoutFloor)->Unit(benchmark::kMicrosecond);
+
+// Pausing the timer costs something of its own; this is what BM_Effect pays
+// for it, to be taken off.
+void BM_PauseTimingCost(benchmark::State &state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_PauseTimingCost)->Unit(benchmark::kMicrosecond);
+
+// The drawing half of the pass: the colour of each record mapped by SDL and
+// stored in the screen, in the pass's own row and column walk.
+void BM_Draw(benchmark::State &state) {
+    EffectScene scene;
+    Pixel *const *pixels = scene.records.pointers.data();
+    for (auto _ : state) {
+        int32_t i = 0;
+        for (int y = 0; y < frameHeight; ++y) {
+            for (int x = 0; x < frameWidth; ++x, ++i) {
+                const Pixel &p = *pixels[i];
+                putPixel16(screen, x, y,
+                           SDL_MapRGB(screen->format, Uint8(p.r), Uint8(p.g), Uint8(p.b)));
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Draw)->Unit(benchmark::kMicrosecond);
+
+void BM_DrawBound(benchmark::State &state) { copyBound(state, drawTraffic / 2); }
+BENCHMARK(BM_DrawBound)->Unit(benchmark::kMicrosecond);
+
+// SDL's part of drawing: SDL_MapRGB for every pixel of the frame.
+void BM_SdlMapRGB(benchmark::State &state) {
+    EffectScene scene;
+    Pixel *const *pixels = scene.records.pointers.data();
+    for (auto _ : state) {
+        Uint32 sum = 0;
+        for (int i = 0; i < N; ++i) {
+            const Pixel &p = *pixels[i];
+            sum += SDL_MapRGB(screen->format, Uint8(p.r), Uint8(p.g), Uint8(p.b));
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+}
+BENCHMARK(BM_SdlMapRGB)->Unit(benchmark::kMicrosecond);
+
+void BM_SdlUpdateRect(benchmark::State &state) {
+    for (auto _ : state) {
+        SDL_UpdateRect(screen, 0, 0, 0, 0);
+    }
+}
+BENCHMARK(BM_SdlUpdateRect)->Unit(benchmark::kMicrosecond);
+
+void BM_SdlPollEvent(benchmark::State &state) {
+    for (auto _ : state) {
+        SDL_Event event;
+        benchmark::DoNotOptimize(SDL_PollEvent(&event));
+    }
+}
+BENCHMARK(BM_SdlPollEvent)->Unit(benchmark::kMicrosecond);
+
+// The camera's part of the pass: the grabber copying out its latest frame,
+// together with the conversion, which BM_Convert times alone.
+void BM_UpdateImage(benchmark::State &state) {
+    for (auto _ : state) {
+        video->updateImage();
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_UpdateImage)->Unit(benchmark::kMicrosecond);
+
+// A whole pass as main runs it, on the moving test pattern, long after the
+// reference was taken.
+void BM_Pass(benchmark::State &state) {
+    Pixel **pixels = video->getImage();
+    // The benchmarks before this one left their own scene in the reference.
+    clearReference();
+    frameCount = 0;
+    for (int pass = 0; pass < 40; ++pass) {
+        runPass(screen, *video, pixels);
+        SDL_Delay(5);
+    }
+    for (auto _ : state) {
+        if (!runPass(screen, *video, pixels)) {
+            state.SkipWithError("the pass asked to quit");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Pass)->Unit(benchmark::kMicrosecond);
+
+void BM_PassBound(benchmark::State &state) { copyBound(state, passTraffic / 2); }
+BENCHMARK(BM_PassBound)->Unit(benchmark::kMicrosecond);
+
+// One frame pushed through a GStreamer element and pulled out again; the
+// input buffer is reused and the output comes from the element's pool.
+void harnessFrame(benchmark::State &state, const char *element) {
+    GstHarness *harness = gst_harness_new(element);
+    gst_harness_set_src_caps_str(harness,
+                                 "video/x-raw,format=BGRx,width=320,height=240,framerate=30/1");
+    GstBuffer *input = gst_harness_create_buffer(harness, 4 * N);
+    GstMapInfo map;
+    gst_buffer_map(input, &map, GST_MAP_WRITE);
+    const std::vector<unsigned char> frame = cameraFrame(160, 3);
+    for (int i = 0; i < N; ++i) {
+        map.data[4 * i] = frame[3 * i];
+        map.data[4 * i + 1] = frame[3 * i + 1];
+        map.data[4 * i + 2] = frame[3 * i + 2];
+        map.data[4 * i + 3] = 0;
+    }
+    gst_buffer_unmap(input, &map);
+    for (auto _ : state) {
+        if (gst_harness_push(harness, gst_buffer_ref(input)) != GST_FLOW_OK) {
+            state.SkipWithError("the element refused the frame");
+            break;
+        }
+        GstBuffer *output = gst_harness_pull(harness);
+        benchmark::DoNotOptimize(output);
+        gst_buffer_unref(output);
+    }
+    gst_buffer_unref(input);
+    gst_harness_teardown(harness);
+}
+
+void BM_WarpTV(benchmark::State &state) { harnessFrame(state, "warptv"); }
+BENCHMARK(BM_WarpTV)->Unit(benchmark::kMicrosecond);
+
+// The harness's own cost per frame, with an element that passes the frame on
+// untouched.
+void BM_HarnessIdentity(benchmark::State &state) { harnessFrame(state, "identity"); }
+BENCHMARK(BM_HarnessIdentity)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    gst_init(nullptr, nullptr);
+    setenv("CLOAKCAM_DEVICE", "pattern", 0);
+    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+        std::fprintf(stderr, "cloakcam_bench: SDL_Init: %s\n", SDL_GetError());
+        return 1;
+    }
+    screen = SDL_SetVideoMode(frameWidth, frameHeight, 16, 0);
+    if (screen == nullptr) {
+        std::fprintf(stderr, "cloakcam_bench: SDL_SetVideoMode: %s\n", SDL_GetError());
+        return 1;
+    }
+    char driver[64] = "";
+    SDL_VideoDriverName(driver, sizeof driver);
+    benchmark::AddCustomContext("sdl_video_driver", driver);
+    const SDL_version *linked = SDL_Linked_Version();
+    char version[32];
+    std::snprintf(version, sizeof version, "%d.%d.%d", linked->major, linked->minor, linked->patch);
+    benchmark::AddCustomContext("sdl_version", version);
+
+    // Started once, as main does; the pattern keeps moving meanwhile.
+    video = new getVideoImage(frameWidth, frameHeight);
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    SDL_Quit();
+    return 0;
+}
