@@ -51,6 +51,13 @@ getVideoImage::getVideoImage(int width, int height) : width(width), height(heigh
     std::fflush(stdout);
 }
 
+getVideoImage::~getVideoImage() {
+    for (int i = 0; i < count; ++i)
+        delete pixels[i];
+    delete[] pixels;
+    delete[] buffer;
+}
+
 void getVideoImage::updateImage() {
     // Every fetch is offered the whole buffer: a short sample must not make
     // the next full-size one look too large to fit.

@@ -15,6 +15,11 @@ void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixe
 class getVideoImage {
   public:
     getVideoImage(int width, int height);
+    // Frees the records and the frame buffer. The object owns them, so it is
+    // never copied.
+    ~getVideoImage();
+    getVideoImage(const getVideoImage &) = delete;
+    getVideoImage &operator=(const getVideoImage &) = delete;
 
     // Copies the most recent camera frame and rewrites every record.
     void updateImage();
