@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Installs from Debian whatever the build needs and is missing; with --test,
-# also what the tests need (an X server, key presses, screenshots).
+# also what the tests need (an X server, key presses, screenshots); with --fuzz,
+# clang and libFuzzer; with --valgrind, valgrind and an X server.
 set -euo pipefail
 
 packages=(cmake g++ pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgtest-dev libbenchmark-dev)
 # Either SDL 1.2 library will do; take the maintained one only when neither is there.
 pkg-config --exists sdl 2>/dev/null || packages+=(libsdl1.2-compat-dev)
-if [ "${1:-}" = --test ]; then
-    packages+=(xvfb xauth xdotool imagemagick libx11-dev)
-fi
+case "${1:-}" in
+--test) packages+=(xvfb xauth xdotool imagemagick libx11-dev) ;;
+# libFuzzer and the sanitizer runtimes come with clang's runtime package.
+--fuzz) packages+=(clang libclang-rt-14-dev) ;;
+--valgrind) packages+=(valgrind xvfb xauth xdotool libx11-dev) ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
