@@ -23,12 +23,15 @@ mkdir -p "$results"
 
 sdl_bound='BM_Draw$|BM_SdlMapRGB|BM_SdlUpdateRect|BM_SdlPollEvent|BM_Pass$'
 
-# run NAME [FILTER] with the environment already set for SDL
+# run NAME [FILTER] with the environment already set for SDL. The
+# repetitions of all benchmarks are shuffled together, so that a burst of
+# other work on the machine spreads over them instead of falling on one.
 run() {
     local name=$1 filter=${2:-.}
     echo "== $name" >&2
     CLOAKCAM_DEVICE=pattern "$bench" --benchmark_filter="$filter" \
-        --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+        --benchmark_repetitions="$repetitions" --benchmark_enable_random_interleaving=true \
+        --benchmark_report_aggregates_only=true \
         --benchmark_out="$results/$name.json" --benchmark_out_format=json \
         2> >(grep -v '^cloakcam: no camera found' >&2) | grep -v '^celled'
 }

@@ -17,10 +17,11 @@ constexpr int threshold = 20;
 
 // The row's middle stage multiplies 32-bit lanes, which x86-64's baseline
 // vector instructions do only with much shuffling; where the system can pick
-// a function's variant at load time, an AVX2 one is built as well and chosen
-// on processors that have it, at twice the width and with those multiplies.
+// a function's variant at load time, AVX2 and AVX-512 ones are built as well
+// and chosen on processors that have them, at two and four times the width
+// and with those multiplies.
 #if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
-#define CLOAKCAM_VECTOR_VARIANTS __attribute__((target_clones("avx2", "default")))
+#define CLOAKCAM_VECTOR_VARIANTS __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define CLOAKCAM_VECTOR_VARIANTS
 #endif
