@@ -104,6 +104,8 @@ void CameraWatch::pipelineMessage(GstMessage *message) {
 
 GstBusSyncReply CameraWatch::onDeviceMessage(GstBus *, GstMessage *message, gpointer self) {
     static_cast<CameraWatch *>(self)->deviceMessage(message);
+    // A message the handler drops is the handler's to free.
+    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 

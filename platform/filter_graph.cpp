@@ -296,6 +296,8 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
             watch->pipelineMessage(message);
         else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
             graph->report(describeError(message));
+        // A message the handler drops is the handler's to free.
+        gst_message_unref(message);
         return GST_BUS_DROP;
     }
 
