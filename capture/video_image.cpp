@@ -13,6 +13,19 @@ namespace {
 constexpr auto firstFrameTimeout = std::chrono::seconds(5);
 constexpr auto firstFramePoll = std::chrono::milliseconds(10);
 
+// Whether the graph said that streaming stopped with an error; takes every
+// event waiting, since none other matters before the first picture.
+bool streamingAborted(IMediaEvent *events) {
+    bool aborted = false;
+    LONG code;
+    LONG_PTR param1, param2;
+    while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+        aborted = aborted || code == EC_ERRORABORT;
+        events->FreeEventParams(code, param1, param2);
+    }
+    return aborted;
+}
+
 } // namespace
 
 void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count) {
@@ -73,13 +86,24 @@ void getVideoImage::waitForFirstFrame() {
     // Without a camera nothing will come; the missing camera was reported.
     if (!grabber || !captureFilter)
         return;
+    IMediaEvent *events = nullptr;
+    if (graph && FAILED(graph->QueryInterface(IID_IMediaEvent, (void **)&events)))
+        events = nullptr;
+    bool arrived = false;
+    bool aborted = false;
     const auto deadline = std::chrono::steady_clock::now() + firstFrameTimeout;
-    while (std::chrono::steady_clock::now() < deadline) {
+    while (!arrived && !aborted && std::chrono::steady_clock::now() < deadline) {
         LONG size = 0;
-        if (grabber->GetCurrentBuffer(&size, nullptr) == S_OK && size > 0)
-            return;
-        std::this_thread::sleep_for(firstFramePoll);
+        arrived = grabber->GetCurrentBuffer(&size, nullptr) == S_OK && size > 0;
+        aborted = !arrived && events && streamingAborted(events);
+        if (!arrived && !aborted)
+            std::this_thread::sleep_for(firstFramePoll);
     }
-    std::fprintf(stderr, "cloakcam: the camera has delivered no picture in 5 seconds; "
-                         "showing black until it does\n");
+    if (events)
+        events->Release();
+    // A camera that gave up has had its say where the reason was known: the
+    // window need not stay frozen for the rest of the wait.
+    if (!arrived && !aborted)
+        std::fprintf(stderr, "cloakcam: the camera has delivered no picture in 5 seconds; "
+                             "showing black until it does\n");
 }

@@ -43,8 +43,10 @@ std::string reasonOf(GstMessage *message) {
 
 } // namespace
 
-CameraWatch::CameraWatch(GstElement *pipeline, IGstCamera *camera)
-    : pipeline_(pipeline), camera_(camera), monitor_(gst_device_monitor_new()) {
+CameraWatch::CameraWatch(GstElement *pipeline, IGstCamera *camera,
+                         std::function<void(LONG code, LONG_PTR param1)> notify)
+    : pipeline_(pipeline), camera_(camera), notify_(std::move(notify)),
+      monitor_(gst_device_monitor_new()) {
     camera_->AddRef();
     GstDevice *device = camera_->device();
     DeviceEntry described = describeDevice(device);
@@ -164,6 +166,7 @@ void CameraWatch::lose(const std::string &reason) {
         std::string camera = path_ == name_ ? path_ : path_ + " (" + name_ + ")";
         std::fprintf(stderr, "cloakcam: cannot use camera %s: %s\n", camera.c_str(),
                      reason.c_str());
+        notify_(EC_ERRORABORT, E_FAIL);
     } else if (state_ == State::Streaming) {
         std::fprintf(stderr, "cloakcam: camera lost: %s\n", reason.c_str());
     }

@@ -15,14 +15,18 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 
 class CameraWatch {
   public:
-    // Watches `camera`, whose filter is in `pipeline`; made before the pipeline starts.
-    CameraWatch(GstElement *pipeline, IGstCamera *camera);
+    // Watches `camera`, whose filter is in `pipeline`; made before the pipeline
+    // starts. A camera that cannot start is also told to `notify` as the graph
+    // event EC_ERRORABORT, so that whoever waits for its first picture stops.
+    CameraWatch(GstElement *pipeline, IGstCamera *camera,
+                std::function<void(LONG code, LONG_PTR param1)> notify);
     // Only after close() and after the pipeline has stopped, so that no
     // streaming thread is still in the watch.
     ~CameraWatch();
@@ -48,6 +52,7 @@ class CameraWatch {
 
     GstElement *pipeline_;
     IGstCamera *camera_;
+    std::function<void(LONG code, LONG_PTR param1)> notify_;
     GstPad *output_;
     gulong probe_;
     GstDeviceMonitor *monitor_;

@@ -17,6 +17,7 @@ typedef uint16_t WORD;
 typedef uint8_t BYTE;
 typedef int BOOL;
 typedef int64_t LONGLONG;
+typedef intptr_t LONG_PTR;
 typedef void *LPVOID;
 typedef size_t SIZE_T;
 typedef const wchar_t *LPCWSTR;
@@ -57,6 +58,7 @@ inline bool operator!=(const GUID &a, const GUID &b) { return !(a == b); }
 #define E_NOTIMPL ((HRESULT)0x80004001u)
 #define E_NOINTERFACE ((HRESULT)0x80004002u)
 #define E_POINTER ((HRESULT)0x80004003u)
+#define E_ABORT ((HRESULT)0x80004004u)
 #define E_FAIL ((HRESULT)0x80004005u)
 #define E_UNEXPECTED ((HRESULT)0x8000FFFFu)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000Eu)

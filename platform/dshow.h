@@ -18,6 +18,9 @@ typedef LONGLONG REFERENCE_TIME;
 
 #define BI_RGB 0
 
+// Posted by the graph when streaming stopped with an error.
+#define EC_ERRORABORT 0x03
+
 extern const CLSID CLSID_FilterGraph;
 extern const CLSID CLSID_SystemDeviceEnum;
 extern const CLSID CLSID_VideoInputDeviceCategory;
@@ -25,6 +28,7 @@ extern const CLSID CLSID_CaptureGraphBuilder2;
 extern const IID IID_IGraphBuilder;
 extern const IID IID_IFilterGraph;
 extern const IID IID_IMediaControl;
+extern const IID IID_IMediaEvent;
 extern const IID IID_ICreateDevEnum;
 extern const IID IID_IEnumMoniker;
 extern const IID IID_IMoniker;
@@ -109,6 +113,13 @@ struct IGraphBuilder : IFilterGraph {
 struct IMediaControl : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Run() = 0;
     virtual HRESULT STDMETHODCALLTYPE Stop() = 0;
+};
+
+struct IMediaEvent : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetEvent(LONG *code, LONG_PTR *param1, LONG_PTR *param2,
+                                               LONG timeout) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FreeEventParams(LONG code, LONG_PTR param1,
+                                                      LONG_PTR param2) = 0;
 };
 
 struct IMoniker : IUnknown {

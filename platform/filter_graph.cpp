@@ -4,8 +4,11 @@
 #include "platform/camera_watch.h"
 #include "platform/gst_filter.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -80,7 +83,7 @@ std::string describeError(GstMessage *message) {
     return line;
 }
 
-class FilterGraph final : public IGraphBuilder, public IMediaControl {
+class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMediaEvent {
   public:
     FilterGraph() : pipeline_(gst_pipeline_new("cloakcam")) {
         gst_object_ref_sink(pipeline_);
@@ -96,6 +99,8 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
             *object = static_cast<IGraphBuilder *>(this);
         else if (riid == IID_IMediaControl)
             *object = static_cast<IMediaControl *>(this);
+        else if (riid == IID_IMediaEvent)
+            *object = static_cast<IMediaEvent *>(this);
         else {
             *object = nullptr;
             return E_NOINTERFACE;
@@ -166,7 +171,40 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
         return S_OK;
     }
 
+    // Waits up to `timeout` milliseconds (for ever when negative) for the next
+    // event; E_ABORT when none came.
+    HRESULT STDMETHODCALLTYPE GetEvent(LONG *code, LONG_PTR *param1, LONG_PTR *param2,
+                                       LONG timeout) override {
+        if (!code || !param1 || !param2)
+            return E_POINTER;
+        std::unique_lock<std::mutex> lock(eventsMutex_);
+        auto queued = [this] { return !events_.empty(); };
+        if (timeout < 0)
+            eventArrived_.wait(lock, queued);
+        else if (!eventArrived_.wait_for(lock, std::chrono::milliseconds(timeout), queued))
+            return E_ABORT;
+        *code = events_.front().code;
+        *param1 = events_.front().param1;
+        *param2 = 0;
+        events_.pop_front();
+        return S_OK;
+    }
+
+    // The events posted here carry no allocated parameters.
+    HRESULT STDMETHODCALLTYPE FreeEventParams(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
+
   private:
+    struct Event {
+        LONG code;
+        LONG_PTR param1;
+    };
+
+    void postEvent(LONG code, LONG_PTR param1) {
+        std::lock_guard<std::mutex> lock(eventsMutex_);
+        events_.push_back({code, param1});
+        eventArrived_.notify_one();
+    }
+
     ~FilterGraph() {
         stopPipeline();
         // Filters may outlive the graph, so they leave it disconnected.
@@ -261,7 +299,9 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
             void *found = nullptr;
             if (SUCCEEDED(filter->QueryInterface(IID_IGstCamera, &found))) {
                 auto *camera = static_cast<IGstCamera *>(found);
-                auto watch = std::make_shared<CameraWatch>(pipeline_, camera);
+                auto watch = std::make_shared<CameraWatch>(
+                    pipeline_, camera,
+                    [this](LONG code, LONG_PTR param1) { postEvent(code, param1); });
                 camera->Release();
                 std::lock_guard<std::mutex> lock(watchMutex_);
                 watch_ = std::move(watch);
@@ -294,8 +334,10 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
         auto *graph = static_cast<FilterGraph *>(self);
         if (std::shared_ptr<CameraWatch> watch = graph->watch())
             watch->pipelineMessage(message);
-        else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+        else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
             graph->report(describeError(message));
+            graph->postEvent(EC_ERRORABORT, E_FAIL);
+        }
         // A message the handler drops is the handler's to free.
         gst_message_unref(message);
         return GST_BUS_DROP;
@@ -315,6 +357,9 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl {
     std::set<std::string> reported_;
     std::mutex watchMutex_;
     std::shared_ptr<CameraWatch> watch_;
+    std::mutex eventsMutex_;
+    std::condition_variable eventArrived_;
+    std::deque<Event> events_;
 };
 
 } // namespace

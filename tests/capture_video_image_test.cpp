@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "platform_fake_camera.h"
@@ -48,6 +49,25 @@ TEST(VideoImage, ShowsTheCameraUprightAndMirrored) {
     expectColour(pixels[width - 1], 250, 0, 0, "top-right");
     expectColour(pixels[(height - 1) * width], 250, 250, 0, "bottom-left");
     expectColour(pixels[width * height - 1], 0, 0, 250, "bottom-right");
+}
+
+TEST(VideoImage, ACameraThatCannotStartEndsTheWaitAtOnceWithOneLine) {
+    FakeCamera camera(320, 240, quarters(320, 240));
+    camera.refuse(fake_camera::Refusal::Busy);
+    setenv("CLOAKCAM_DEVICE", fake_camera::path(), 1);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const auto started = std::chrono::steady_clock::now();
+    getVideoImage video(width, height);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "celled getVideoImage int int\n");
+
+    EXPECT_LT(waited, std::chrono::seconds(2)) << "not the whole wait for a first picture";
+    EXPECT_EQ(errors, std::string("cloakcam: cannot use camera ") + fake_camera::path() + " (" +
+                          fake_camera::name() + "): it is busy\n");
+    video.updateImage();
+    expectColour(video.getImage()[0], 0, 0, 0, "black without a picture");
 }
 
 TEST(VideoImage, DeliversMovingPicturesFromTheTestPattern) {

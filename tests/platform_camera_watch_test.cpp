@@ -304,6 +304,16 @@ TEST(CameraStart, BusyOrFormatlessCameraIsOneLineNamingIt) {
         EXPECT_LT(loop.slowest, slowFetch);
         std::printf("[ figures  ] start to line: %lld ms\n", ms(said));
 
+        // Whoever waits for a first picture learns from the graph that none will come.
+        IMediaEvent *events = query<IMediaEvent>(graph.graph, IID_IMediaEvent);
+        LONG code = 0;
+        LONG_PTR param1 = 0, param2 = 0;
+        EXPECT_EQ(events->GetEvent(&code, &param1, &param2, 1000), S_OK);
+        EXPECT_EQ(code, EC_ERRORABORT);
+        EXPECT_EQ(events->GetEvent(&code, &param1, &param2, 0), E_ABORT) << "said once";
+        EXPECT_EQ(events->GetEvent(nullptr, &param1, &param2, 0), E_POINTER);
+        events->Release();
+
         camera.refuse(fake_camera::Refusal::None);
         camera.unplug();
         camera.plug(320, 240, plain(green));
