@@ -5,7 +5,9 @@
 // stand-in elsewhere. The capture code is written once against these names.
 
 #ifdef _WIN32
+// windows.h first: the DirectShow headers rely on its types.
 #include <windows.h>
+
 #include <dshow.h>
 #include <qedit.h>
 #ifdef __MINGW32__
