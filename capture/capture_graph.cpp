@@ -1,6 +1,8 @@
 #include "capture/video_image.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -54,12 +56,130 @@ void requestFrameSize(IAMStreamConfig *streamConfig, int width, int height) {
     deleteMediaType(current);
 }
 
-void releaseIfSet(IUnknown *object) {
+template <typename Interface> void release(Interface *&object) {
     if (object)
         object->Release();
+    object = nullptr;
+}
+
+// UTF-8 from the system's wide strings: UTF-16 on Windows, UTF-32 elsewhere.
+std::string narrow(const wchar_t *wide) {
+    std::string text;
+    for (; *wide; ++wide) {
+        unsigned long c = static_cast<unsigned long>(*wide);
+        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && wide[1] >= 0xDC00 &&
+            wide[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned long>(wide[1]) - 0xDC00);
+            ++wide;
+        }
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
+// The camera the user named in CLOAKCAM_DEVICE, in UTF-8, or empty.
+std::string wantedCamera() {
+#ifdef _WIN32
+    const wchar_t *wanted = _wgetenv(L"CLOAKCAM_DEVICE");
+    return wanted ? narrow(wanted) : std::string();
+#else
+    const char *wanted = std::getenv("CLOAKCAM_DEVICE");
+    return wanted ? std::string(wanted) : std::string();
+#endif
+}
+
+std::string readText(IPropertyBag *bag, LPCOLESTR property) {
+    VARIANT value;
+    VariantInit(&value);
+    std::string text;
+    if (SUCCEEDED(bag->Read(property, &value, NULL)) && value.vt == VT_BSTR && value.bstrVal)
+        text = narrow(value.bstrVal);
+    VariantClear(&value);
+    return text;
+}
+
+// The name and path the system keeps for a device in its property bag; a
+// device without a path is known by its name.
+CameraName nameOf(IMoniker *device) {
+    CameraName camera;
+    IPropertyBag *bag = nullptr;
+    if (SUCCEEDED(device->BindToStorage(NULL, NULL, IID_IPropertyBag, (void **)&bag)) && bag) {
+        camera.name = readText(bag, L"FriendlyName");
+        camera.path = readText(bag, L"DevicePath");
+        bag->Release();
+    }
+    if (camera.path.empty())
+        camera.path = camera.name;
+    return camera;
 }
 
 } // namespace
+
+bool getVideoImage::bindCamera() {
+    IEnumMoniker *monikers = nullptr;
+    if (deviceEnum)
+        deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    // An empty category gives S_FALSE and no enumerator at all.
+    std::vector<IMoniker *> devices;
+    std::vector<CameraName> names;
+    if (monikers) {
+        IMoniker *device = nullptr;
+        ULONG fetched = 0;
+        while (monikers->Next(1, &device, &fetched) == S_OK && device) {
+            devices.push_back(device);
+            names.push_back(nameOf(device));
+            device = nullptr;
+        }
+        monikers->Release();
+    }
+    release(deviceEnum);
+
+    int index;
+    if (cameraChosen) {
+        index = findCamera(names, camera);
+    } else {
+        const CameraChoice choice = chooseCamera(names, wantedCamera());
+        say(choice.message);
+        index = choice.index;
+        cameraChosen = true;
+        if (index >= 0) {
+            camera = names[index];
+            status.start(describeCamera(camera));
+        } else {
+            pattern.reset(new TestPattern(width, height));
+        }
+    }
+    if (index >= 0) {
+        moniker = devices[index];
+        const HRESULT bound =
+            moniker->BindToObject(NULL, NULL, IID_IBaseFilter, (void **)&captureFilter);
+        if (FAILED(bound) || !captureFilter) {
+            captureFilter = nullptr;
+            say(status.lose(reasonFor(bound)));
+        }
+        moniker = nullptr;
+    } else if (cameraChosen && !pattern) {
+        // The camera that came back is gone again before it could be bound.
+        status.lose("it was unplugged");
+    }
+    for (IMoniker *device : devices)
+        device->Release();
+    return captureFilter != nullptr;
+}
 
 HRESULT getVideoImage::buildGraph(int width, int height) {
     CoInitialize(NULL);
@@ -67,29 +187,11 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
            "cannot create the filter graph manager");
     create(CLSID_SystemDeviceEnum, CLSCTX_INPROC, IID_ICreateDevEnum, &deviceEnum,
            "cannot create the device enumerator");
-
-    IEnumMoniker *monikers = nullptr;
-    if (deviceEnum)
-        deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
-    // An empty category gives S_FALSE and no enumerator at all.
-    if (monikers) {
-        ULONG fetched = 0;
-        if (monikers->Next(1, &moniker, &fetched) == S_OK) {
-            if (reportFailure(
-                    moniker->BindToObject(NULL, NULL, IID_IBaseFilter, (void **)&captureFilter),
-                    "cannot open the camera"))
-                captureFilter = nullptr;
-            moniker->Release();
-        }
-        monikers->Release();
-    }
-    if (deviceEnum)
-        deviceEnum->Release();
-    if (deviceEnum && !moniker)
-        std::fprintf(stderr, "cloakcam: no camera found\n");
+    bindCamera();
 
     if (graph && captureFilter)
-        graph->AddFilter(captureFilter, L"Video Capture");
+        reportFailure(graph->AddFilter(captureFilter, L"Video Capture"),
+                      "cannot add the camera to the filter graph");
 
     ICaptureGraphBuilder2 *builder = nullptr;
     if (create(CLSID_CaptureGraphBuilder2, CLSCTX_INPROC, IID_ICaptureGraphBuilder2, &builder,
@@ -110,7 +212,8 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
         grabber->SetMediaType(&type);
     }
     if (graph && grabberFilter)
-        graph->AddFilter(grabberFilter, L"Grabber");
+        reportFailure(graph->AddFilter(grabberFilter, L"Grabber"),
+                      "cannot add the frame grabber to the filter graph");
 
     IPin *capturePin = captureFilter ? getPin(captureFilter, PINDIR_OUTPUT) : nullptr;
     IPin *grabberInput = grabberFilter ? getPin(grabberFilter, PINDIR_INPUT) : nullptr;
@@ -123,9 +226,11 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
     if (streamConfig)
         requestFrameSize(streamConfig, width, height);
 
-    if (graph && capturePin && grabberInput)
-        reportFailure(graph->Connect(capturePin, grabberInput),
-                      "cannot connect the camera to the frame grabber");
+    if (graph && capturePin && grabberInput) {
+        const HRESULT connected = graph->Connect(capturePin, grabberInput);
+        if (FAILED(connected))
+            say(status.lose(reasonFor(connected)));
+    }
 
     if (grabber) {
         grabber->SetBufferSamples(TRUE);
@@ -135,13 +240,18 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
     create(CLSID_NullRenderer, CLSCTX_INPROC_SERVER, IID_IBaseFilter, &nullRenderer,
            "cannot create the null renderer");
     if (graph && nullRenderer) {
-        graph->AddFilter(nullRenderer, L"NullRenderer");
+        reportFailure(graph->AddFilter(nullRenderer, L"NullRenderer"),
+                      "cannot add the null renderer to the filter graph");
         if (grabberFilter)
             connectFilters(graph, grabberFilter, nullRenderer);
     }
 
     if (builder && captureFilter)
         builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, captureFilter, NULL, NULL);
+
+    // Asked before the graph runs, so that nothing it reports is missed.
+    if (graph && FAILED(graph->QueryInterface(IID_IMediaEventEx, (void **)&events)))
+        events = nullptr;
 
     HRESULT result = E_FAIL;
     IMediaControl *control = nullptr;
@@ -150,14 +260,36 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
                        "the filter graph cannot be started") &&
         control) {
         result = control->Run();
-        reportFailure(result, "cannot start the camera");
+        // Only a camera needs the graph running; the test pattern does without.
+        if (FAILED(result) && captureFilter)
+            say(status.lose(reasonFor(result)));
     }
 
-    releaseIfSet(control);
-    releaseIfSet(grabberInput);
-    releaseIfSet(capturePin);
-    releaseIfSet(builder);
+    release(control);
+    release(grabberInput);
+    release(capturePin);
+    release(builder);
     return result;
+}
+
+void getVideoImage::stopGraph() {
+    IMediaControl *control = nullptr;
+    if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaControl, (void **)&control)) &&
+        control) {
+        control->Stop();
+        control->Release();
+    }
+}
+
+void getVideoImage::releaseGraph() {
+    stopGraph();
+    release(events);
+    release(streamConfig);
+    release(nullRenderer);
+    release(grabber);
+    release(grabberFilter);
+    release(captureFilter);
+    release(graph);
 }
 
 HRESULT getVideoImage::findPin(IBaseFilter *filter, PIN_DIRECTION direction, IPin **pin) {

@@ -13,19 +13,6 @@ namespace {
 constexpr auto firstFrameTimeout = std::chrono::seconds(5);
 constexpr auto firstFramePoll = std::chrono::milliseconds(10);
 
-// Whether the graph said that streaming stopped with an error; takes every
-// event waiting, since none other matters before the first picture.
-bool streamingAborted(IMediaEvent *events) {
-    bool aborted = false;
-    LONG code;
-    LONG_PTR param1, param2;
-    while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-        aborted = aborted || code == EC_ERRORABORT;
-        events->FreeEventParams(code, param1, param2);
-    }
-    return aborted;
-}
-
 } // namespace
 
 void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count) {
@@ -46,7 +33,8 @@ void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixe
         *pixels[i] = Pixel{0, 0, 0};
 }
 
-getVideoImage::getVideoImage(int width, int height) : width(width), height(height) {
+getVideoImage::getVideoImage(int width, int height)
+    : width(width), height(height), started(std::chrono::steady_clock::now()) {
     count = width * height;
     pixels = new Pixel *[count];
     for (int i = 0; i < count; ++i)
@@ -65,6 +53,7 @@ getVideoImage::getVideoImage(int width, int height) : width(width), height(heigh
 }
 
 getVideoImage::~getVideoImage() {
+    releaseGraph();
     for (int i = 0; i < count; ++i)
         delete pixels[i];
     delete[] pixels;
@@ -72,38 +61,83 @@ getVideoImage::~getVideoImage() {
 }
 
 void getVideoImage::updateImage() {
-    // Every fetch is offered the whole buffer: a short sample must not make
-    // the next full-size one look too large to fit.
-    bufferSize = count * 3;
-    if (grabber)
-        grabber->GetCurrentBuffer(&bufferSize, reinterpret_cast<LONG *>(buffer));
+    handleEvents();
+    if (pattern) {
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        pattern->draw(buffer, elapsed.count());
+        bufferSize = count * 3;
+    } else if (status.state() != CameraStatus::State::Lost) {
+        fetchFrame();
+    }
+    // A fetch that brought nothing leaves the last picture in the buffer.
     convertFrame(buffer, bufferSize, pixels, count);
 }
 
 Pixel **getVideoImage::getImage() { return pixels; }
 
+bool getVideoImage::fetchFrame() {
+    if (!grabber || !captureFilter)
+        return false;
+    // Every fetch is offered the whole buffer: a short sample must not make
+    // the next full-size one look too large to fit.
+    LONG size = count * 3;
+    if (grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(buffer)) != S_OK)
+        return false;
+    bufferSize = size;
+    say(status.pictureArrived());
+    return true;
+}
+
+void getVideoImage::handleEvents() {
+    if (!events)
+        return;
+    bool rebuild = false;
+    LONG code;
+    LONG_PTR param1, param2;
+    while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+        const bool wasLost = status.state() == CameraStatus::State::Lost;
+        if (code == EC_ERRORABORT)
+            say(status.lose(reasonFor(static_cast<HRESULT>(param1))));
+        else if (code == EC_COMPLETE)
+            say(status.lose("it stopped sending pictures"));
+        else if (code == EC_DEVICE_LOST && param2 == 0)
+            say(status.lose("it was unplugged"));
+        else if (code == EC_DEVICE_LOST)
+            rebuild = status.returned() || rebuild;
+        events->FreeEventParams(code, param1, param2);
+        // A lost camera's filter is of no more use: stopping lets go of the
+        // device, so that it can come back.
+        if (!wasLost && status.state() == CameraStatus::State::Lost)
+            stopGraph();
+    }
+    // A camera that returns is a new device to the system: the old filter
+    // cannot use it, so the graph is built afresh.
+    if (rebuild) {
+        releaseGraph();
+        buildGraph(width, height);
+    }
+}
+
 void getVideoImage::waitForFirstFrame() {
     // Without a camera nothing will come; the missing camera was reported.
     if (!grabber || !captureFilter)
         return;
-    IMediaEvent *events = nullptr;
-    if (graph && FAILED(graph->QueryInterface(IID_IMediaEvent, (void **)&events)))
-        events = nullptr;
-    bool arrived = false;
-    bool aborted = false;
     const auto deadline = std::chrono::steady_clock::now() + firstFrameTimeout;
-    while (!arrived && !aborted && std::chrono::steady_clock::now() < deadline) {
-        LONG size = 0;
-        arrived = grabber->GetCurrentBuffer(&size, nullptr) == S_OK && size > 0;
-        aborted = !arrived && events && streamingAborted(events);
-        if (!arrived && !aborted)
-            std::this_thread::sleep_for(firstFramePoll);
+    while (status.state() == CameraStatus::State::Starting &&
+           std::chrono::steady_clock::now() < deadline) {
+        handleEvents();
+        if (status.state() != CameraStatus::State::Starting || fetchFrame())
+            break;
+        std::this_thread::sleep_for(firstFramePoll);
     }
-    if (events)
-        events->Release();
-    // A camera that gave up has had its say where the reason was known: the
-    // window need not stay frozen for the rest of the wait.
-    if (!arrived && !aborted)
+    // A camera that gave up has had its say; the window need not stay frozen
+    // for the rest of the wait.
+    if (status.state() == CameraStatus::State::Starting)
         std::fprintf(stderr, "cloakcam: the camera has delivered no picture in 5 seconds; "
                              "showing black until it does\n");
+}
+
+void getVideoImage::say(const std::string &line) {
+    if (!line.empty())
+        std::fprintf(stderr, "%s\n", line.c_str());
 }

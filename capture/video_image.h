@@ -1,7 +1,14 @@
 #ifndef CLOAKCAM_CAPTURE_VIDEO_IMAGE_H
 #define CLOAKCAM_CAPTURE_VIDEO_IMAGE_H
 
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "capture/camera_choice.h"
+#include "capture/camera_status.h"
 #include "capture/directshow.h"
+#include "capture/test_pattern.h"
 #include "common/pixel.h"
 
 // Turns the bottom-up BGR bytes of one camera frame into pixel records, walking
@@ -10,18 +17,23 @@
 // start of frame; records left without data become black.
 void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count);
 
-// The camera connection: builds and runs the capture graph on the first video
-// input device, and turns its latest frame into pixel records on request.
+// The camera connection: builds and runs the capture graph on the chosen
+// video input device (the first one, or the one CLOAKCAM_DEVICE names), and
+// turns its latest frame into pixel records on request. Without a camera it
+// shows a moving test pattern instead. It tells the user in one line when the
+// camera cannot start, is lost or is back, and builds the graph anew when a
+// lost camera returns.
 class getVideoImage {
   public:
     getVideoImage(int width, int height);
-    // Frees the records and the frame buffer. The object owns them, so it is
-    // never copied.
+    // Stops the graph and lets go of it, and frees the records and the frame
+    // buffer. The object owns them, so it is never copied.
     ~getVideoImage();
     getVideoImage(const getVideoImage &) = delete;
     getVideoImage &operator=(const getVideoImage &) = delete;
 
-    // Copies the most recent camera frame and rewrites every record.
+    // Copies the most recent camera frame and rewrites every record. While
+    // the camera is away the last picture stays.
     void updateImage();
     // The records, count of them; the same array at the same addresses for
     // the object's whole life. Callers may overwrite their contents.
@@ -38,7 +50,16 @@ class getVideoImage {
                                   IBaseFilter *downstream);
 
   private:
+    // Binds the chosen camera's moniker into `captureFilter` and leaves
+    // `moniker` released; false when there is no camera to show.
+    bool bindCamera();
     void waitForFirstFrame();
+    // Takes every event the graph has posted and acts on it.
+    void handleEvents();
+    bool fetchFrame();
+    void stopGraph();
+    void releaseGraph();
+    void say(const std::string &line);
 
     IGraphBuilder *graph = nullptr;
     IMoniker *moniker = nullptr;
@@ -54,6 +75,15 @@ class getVideoImage {
     unsigned char *buffer;
     LONG bufferSize;
     Pixel **pixels;
+
+    IMediaEventEx *events = nullptr;
+    // The camera shown, once chosen; a returning camera is looked up by it.
+    CameraName camera;
+    bool cameraChosen = false;
+    CameraStatus status;
+    // Drawn into the frame buffer in place of the camera's pictures.
+    std::unique_ptr<TestPattern> pattern;
+    std::chrono::steady_clock::time_point started;
 };
 
 #endif

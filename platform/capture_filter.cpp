@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
@@ -86,7 +85,7 @@ class StreamConfig final : public IAMStreamConfig {
 class CaptureFilter final : public IBaseFilter, public IGstFilter, public IGstCamera {
   public:
     CaptureFilter(GstElement *source, GstDevice *device, int width, int height, const GUID &subtype)
-        : bin_(makeFilterBin("capture", source)), source_(source),
+        : bin_(makeFilterBin("capture", source)),
           device_(device ? GST_DEVICE(gst_object_ref(device)) : nullptr),
           config_(width, height, subtype),
           pin_(*this, gst_element_get_static_pad(bin_, "src"), PINDIR_OUTPUT, &config_) {
@@ -127,30 +126,7 @@ class CaptureFilter final : public IBaseFilter, public IGstFilter, public IGstCa
 
     GstElement *bin() override { return bin_; }
 
-    GstDevice *device() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return GST_DEVICE(gst_object_ref(device_));
-    }
-
-    bool replaceSource(GstDevice *device) override {
-        GstElement *fresh = gst_device_create_element(device, nullptr);
-        GstPad *pad = fresh ? gst_element_get_static_pad(fresh, "src") : nullptr;
-        if (!pad) {
-            if (fresh)
-                gst_object_unref(gst_object_ref_sink(fresh));
-            return false;
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        // The ghost pad stays, linked as it was; only what it stands for changes.
-        gst_bin_remove(GST_BIN(bin_), source_);
-        gst_bin_add(GST_BIN(bin_), fresh);
-        gst_ghost_pad_set_target(GST_GHOST_PAD(pin_.pad()), pad);
-        gst_object_unref(pad);
-        source_ = fresh;
-        gst_object_unref(device_);
-        device_ = GST_DEVICE(gst_object_ref(device));
-        return true;
-    }
+    GstDevice *device() override { return GST_DEVICE(gst_object_ref(device_)); }
 
   private:
     ~CaptureFilter() {
@@ -160,12 +136,10 @@ class CaptureFilter final : public IBaseFilter, public IGstFilter, public IGstCa
     }
 
     GstElement *bin_;
-    GstElement *source_; // owned by the bin
     GstDevice *device_;
     StreamConfig config_;
     Pin pin_;
     ULONG refs_ = 1;
-    std::mutex mutex_;
 };
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "platform/gst_filter.h"
 
+#include <cwchar>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -54,3 +56,29 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD, REFIID riid, LP
 LPVOID CoTaskMemAlloc(SIZE_T size) { return std::malloc(size ? size : 1); }
 
 void CoTaskMemFree(LPVOID block) { std::free(block); }
+
+BSTR SysAllocString(const OLECHAR *text) {
+    if (!text)
+        return nullptr;
+    const size_t length = std::wcslen(text);
+    auto *copy = static_cast<BSTR>(std::malloc((length + 1) * sizeof(OLECHAR)));
+    if (copy)
+        std::wmemcpy(copy, text, length + 1);
+    return copy;
+}
+
+void SysFreeString(BSTR text) { std::free(text); }
+
+void VariantInit(VARIANT *value) {
+    value->vt = VT_EMPTY;
+    value->bstrVal = nullptr;
+}
+
+HRESULT VariantClear(VARIANT *value) {
+    if (!value)
+        return E_INVALIDARG;
+    if (value->vt == VT_BSTR)
+        SysFreeString(value->bstrVal);
+    VariantInit(value);
+    return S_OK;
+}

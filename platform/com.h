@@ -21,6 +21,10 @@ typedef intptr_t LONG_PTR;
 typedef void *LPVOID;
 typedef size_t SIZE_T;
 typedef const wchar_t *LPCWSTR;
+typedef wchar_t OLECHAR;
+typedef const OLECHAR *LPCOLESTR;
+typedef OLECHAR *BSTR;
+typedef uint16_t VARTYPE;
 
 #ifndef TRUE
 #define TRUE 1
@@ -89,5 +93,26 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID 
                          LPVOID *object);
 LPVOID CoTaskMemAlloc(SIZE_T size);
 void CoTaskMemFree(LPVOID block);
+
+// The one kind of automation value the program reads: a string.
+#define VT_EMPTY 0
+#define VT_BSTR 8
+
+struct VARIANT {
+    VARTYPE vt;
+    BSTR bstrVal;
+};
+
+BSTR SysAllocString(const OLECHAR *text);
+void SysFreeString(BSTR text);
+void VariantInit(VARIANT *value);
+HRESULT VariantClear(VARIANT *value);
+
+struct IErrorLog;
+extern const IID IID_IPropertyBag;
+
+struct IPropertyBag : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT *value, IErrorLog *log) = 0;
+};
 
 #endif

@@ -5,12 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-
-const char *const testPatternName = "Test Pattern";
-const char *const testPatternChoice = "pattern";
 
 namespace {
 
@@ -40,29 +35,13 @@ bool naturalLess(const std::string &a, const std::string &b) {
     return a.size() - i < b.size() - j;
 }
 
-bool names(const DeviceEntry &entry, const char *choice) {
-    return entry.path == choice || entry.name == choice;
-}
-
 } // namespace
 
-std::vector<DeviceEntry> orderDevices(std::vector<DeviceEntry> cameras, const char *choice) {
+std::vector<DeviceEntry> sortDevices(std::vector<DeviceEntry> cameras) {
     std::stable_sort(
         cameras.begin(), cameras.end(),
         [](const DeviceEntry &a, const DeviceEntry &b) { return naturalLess(a.path, b.path); });
-    bool patternChosen = choice && std::strcmp(choice, testPatternChoice) == 0;
-    if (cameras.empty() || patternChosen) {
-        cameras.insert(cameras.begin(), DeviceEntry{testPatternName, testPatternChoice, {}});
-    } else if (choice) {
-        std::stable_partition(cameras.begin(), cameras.end(),
-                              [choice](const DeviceEntry &entry) { return names(entry, choice); });
-    }
     return cameras;
-}
-
-bool choiceFound(const std::vector<DeviceEntry> &devices, const char *choice) {
-    return std::any_of(devices.begin(), devices.end(),
-                       [choice](const DeviceEntry &entry) { return names(entry, choice); });
 }
 
 DeviceEntry describeDevice(GstDevice *device) {
@@ -179,17 +158,11 @@ class SystemDeviceEnum final : public ICreateDevEnum {
         *monikers = nullptr;
         if (category != CLSID_VideoInputDeviceCategory)
             return S_FALSE;
-        const char *choice = std::getenv("CLOAKCAM_DEVICE");
-        if (choice && !*choice)
-            choice = nullptr;
         std::vector<DeviceEntry> cameras = findCameras();
+        // Like Windows: an empty category has no enumerator at all.
         if (cameras.empty())
-            std::fprintf(stderr, "cloakcam: no camera found, showing a test pattern\n");
-        else if (choice && std::strcmp(choice, testPatternChoice) != 0 &&
-                 !choiceFound(cameras, choice))
-            std::fprintf(stderr, "cloakcam: no camera called %s, using %s\n", choice,
-                         orderDevices(cameras, nullptr).front().name.c_str());
-        *monikers = new EnumMoniker(orderDevices(std::move(cameras), choice));
+            return S_FALSE;
+        *monikers = new EnumMoniker(sortDevices(std::move(cameras)));
         return S_OK;
     }
 

@@ -11,6 +11,7 @@ typedef LONGLONG REFERENCE_TIME;
 
 #define VFW_E_ALREADY_CONNECTED ((HRESULT)0x80040204u)
 #define VFW_E_NOT_CONNECTED ((HRESULT)0x80040209u)
+#define VFW_E_NO_ACCEPTABLE_TYPES ((HRESULT)0x80040207u)
 #define VFW_E_CANNOT_CONNECT ((HRESULT)0x80040217u)
 #define VFW_E_NOT_STOPPED ((HRESULT)0x80040224u)
 #define VFW_E_WRONG_STATE ((HRESULT)0x80040227u)
@@ -18,8 +19,17 @@ typedef LONGLONG REFERENCE_TIME;
 
 #define BI_RGB 0
 
-// Posted by the graph when streaming stopped with an error.
+// What the graph tells its owner: the stream ended; streaming stopped with
+// an error (param1 the HRESULT); a device was removed (param2 0) or is there
+// again (param2 1), param1 being its filter.
+#define EC_COMPLETE 0x01
 #define EC_ERRORABORT 0x03
+#define EC_DEVICE_LOST 0x1F
+
+// How Windows numbers its system errors as HRESULTs.
+#define HRESULT_FROM_WIN32(code) ((HRESULT)(0x80070000u | ((code)&0xFFFFu)))
+#define ERROR_BUSY 170L
+#define ERROR_READ_FAULT 30L
 
 extern const CLSID CLSID_FilterGraph;
 extern const CLSID CLSID_SystemDeviceEnum;
@@ -29,6 +39,7 @@ extern const IID IID_IGraphBuilder;
 extern const IID IID_IFilterGraph;
 extern const IID IID_IMediaControl;
 extern const IID IID_IMediaEvent;
+extern const IID IID_IMediaEventEx;
 extern const IID IID_ICreateDevEnum;
 extern const IID IID_IEnumMoniker;
 extern const IID IID_IMoniker;
@@ -122,9 +133,15 @@ struct IMediaEvent : IUnknown {
                                                       LONG_PTR param2) = 0;
 };
 
+// Only the methods the program calls; the rest of IMediaEventEx is for
+// window messages, which the program does not use.
+struct IMediaEventEx : IMediaEvent {};
+
 struct IMoniker : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx *context, IMoniker *left, REFIID riid,
                                                    void **object) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx *context, IMoniker *left, REFIID riid,
+                                                    void **object) = 0;
 };
 
 struct IEnumMoniker : IUnknown {

@@ -6,12 +6,10 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 
 namespace {
@@ -61,29 +59,7 @@ GstElement *makeConversion(int width, int height) {
     return bin;
 }
 
-std::string describeError(GstMessage *message) {
-    GError *error = nullptr;
-    gchar *debug = nullptr;
-    gst_message_parse_error(message, &error, &debug);
-    bool refusedFormat =
-        error->domain == GST_CORE_ERROR
-            ? error->code == GST_CORE_ERROR_NEGOTIATION
-            : (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_FORMAT) ||
-                  (debug && std::strstr(debug, "not-negotiated"));
-    std::string line = "cloakcam: ";
-    if (error->domain == GST_RESOURCE_ERROR)
-        line += "the camera cannot be opened: ";
-    else if (refusedFormat)
-        line += "the camera offers no picture format that can be shown: ";
-    else
-        line += "the camera cannot stream: ";
-    line += error->message;
-    g_error_free(error);
-    g_free(debug);
-    return line;
-}
-
-class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMediaEvent {
+class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMediaEventEx {
   public:
     FilterGraph() : pipeline_(gst_pipeline_new("cloakcam")) {
         gst_object_ref_sink(pipeline_);
@@ -99,8 +75,8 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
             *object = static_cast<IGraphBuilder *>(this);
         else if (riid == IID_IMediaControl)
             *object = static_cast<IMediaControl *>(this);
-        else if (riid == IID_IMediaEvent)
-            *object = static_cast<IMediaEvent *>(this);
+        else if (riid == IID_IMediaEvent || riid == IID_IMediaEventEx)
+            *object = static_cast<IMediaEventEx *>(this);
         else {
             *object = nullptr;
             return E_NOINTERFACE;
@@ -153,11 +129,10 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
     }
 
     HRESULT STDMETHODCALLTYPE Run() override {
-        if (!running_)
-            watchCamera();
+        watchCamera();
         GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PLAYING);
         if (result == GST_STATE_CHANGE_FAILURE) {
-            stopPipeline();
+            gst_element_set_state(pipeline_, GST_STATE_NULL);
             running_ = false;
             return E_FAIL;
         }
@@ -166,7 +141,7 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
     }
 
     HRESULT STDMETHODCALLTYPE Stop() override {
-        stopPipeline();
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
         running_ = false;
         return S_OK;
     }
@@ -185,7 +160,7 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
             return E_ABORT;
         *code = events_.front().code;
         *param1 = events_.front().param1;
-        *param2 = 0;
+        *param2 = events_.front().param2;
         events_.pop_front();
         return S_OK;
     }
@@ -197,16 +172,22 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
     struct Event {
         LONG code;
         LONG_PTR param1;
+        LONG_PTR param2;
     };
 
-    void postEvent(LONG code, LONG_PTR param1) {
+    void postEvent(LONG code, LONG_PTR param1, LONG_PTR param2) {
         std::lock_guard<std::mutex> lock(eventsMutex_);
-        events_.push_back({code, param1});
+        events_.push_back({code, param1, param2});
         eventArrived_.notify_one();
     }
 
     ~FilterGraph() {
-        stopPipeline();
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        // No streaming thread is left to reach the watch.
+        {
+            std::lock_guard<std::mutex> lock(watchMutex_);
+            watch_.reset();
+        }
         // Filters may outlive the graph, so they leave it disconnected.
         for (IBaseFilter *filter : filters_) {
             disconnect(filter);
@@ -292,35 +273,25 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
         return linked;
     }
 
-    // A camera in the graph is watched while the graph runs, so that its loss
-    // and return are told apart from a failure to start and handled.
+    // A camera in the graph is watched from the first Run until the graph
+    // goes, so that its loss and its return reach the graph's owner.
     void watchCamera() {
+        if (watch())
+            return;
         for (IBaseFilter *filter : filters_) {
             void *found = nullptr;
             if (SUCCEEDED(filter->QueryInterface(IID_IGstCamera, &found))) {
                 auto *camera = static_cast<IGstCamera *>(found);
                 auto watch = std::make_shared<CameraWatch>(
-                    pipeline_, camera,
-                    [this](LONG code, LONG_PTR param1) { postEvent(code, param1); });
+                    camera, [this](LONG code, LONG_PTR param1, LONG_PTR param2) {
+                        postEvent(code, param1, param2);
+                    });
                 camera->Release();
                 std::lock_guard<std::mutex> lock(watchMutex_);
                 watch_ = std::move(watch);
                 return;
             }
         }
-    }
-
-    // The watch is closed before the pipeline stops, so that it cannot start the
-    // pipeline again, and let go of after, when no streaming thread is in it.
-    void stopPipeline() {
-        std::shared_ptr<CameraWatch> watch;
-        {
-            std::lock_guard<std::mutex> lock(watchMutex_);
-            watch.swap(watch_);
-        }
-        if (watch)
-            watch->close();
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
     }
 
     std::shared_ptr<CameraWatch> watch() {
@@ -334,27 +305,17 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
         auto *graph = static_cast<FilterGraph *>(self);
         if (std::shared_ptr<CameraWatch> watch = graph->watch())
             watch->pipelineMessage(message);
-        else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-            graph->report(describeError(message));
-            graph->postEvent(EC_ERRORABORT, E_FAIL);
-        }
+        else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+            graph->postEvent(EC_ERRORABORT, E_FAIL, 0);
         // A message the handler drops is the handler's to free.
         gst_message_unref(message);
         return GST_BUS_DROP;
-    }
-
-    void report(const std::string &line) {
-        std::lock_guard<std::mutex> lock(reportedMutex_);
-        if (reported_.insert(line).second)
-            std::fprintf(stderr, "%s\n", line.c_str());
     }
 
     GstElement *pipeline_;
     std::vector<IBaseFilter *> filters_;
     bool running_ = false;
     ULONG refs_ = 1;
-    std::mutex reportedMutex_;
-    std::set<std::string> reported_;
     std::mutex watchMutex_;
     std::shared_ptr<CameraWatch> watch_;
     std::mutex eventsMutex_;

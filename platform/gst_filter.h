@@ -32,14 +32,11 @@ struct IGstPin : IPin {
     virtual void frameSize(int *width, int *height) = 0;
 };
 
-// The camera side of a capture filter made from a device; the test pattern has
-// none. The graph uses it to bring a camera back after it was lost.
+// The camera side of a capture filter: the graph watches its device, to tell
+// its owner when the device goes away and comes back.
 struct IGstCamera : IUnknown {
-    // The device the current source was made from, with a reference for the caller.
+    // The device the source was made from, with a reference for the caller.
     virtual GstDevice *device() = 0;
-    // Puts a source made from `device` in place of the current one, keeping the
-    // filter's pin and its connection. Only while the graph is stopped.
-    virtual bool replaceSource(GstDevice *device) = 0;
 };
 
 // A pin that lives inside its filter: it shares the filter's reference count,
@@ -79,15 +76,10 @@ HRESULT createEnumPins(const std::vector<IPin *> &pins, IEnumPins **out);
 GstElement *makeFilterBin(const char *name, GstElement *element);
 
 // The capture filter around a source element, which it takes over; `device` is
-// the device the source was made from, or null for the test pattern.
+// the device the source was made from.
 HRESULT createCaptureFilter(GstElement *source, GstDevice *device, int defaultWidth,
                             int defaultHeight, const GUID &subtype, IBaseFilter **out);
-// The source shown when there is no camera, as a floating bin with a "src" pad.
-const int testPatternWidth = 640;
-const int testPatternHeight = 480;
-GstElement *makeTestPattern();
-
-// A moniker for `device`, or for the test pattern when `device` is null.
+// A moniker for `device`.
 HRESULT createMoniker(GstDevice *device, IMoniker **out);
 
 // The objects that CoCreateInstance makes.

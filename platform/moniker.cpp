@@ -1,9 +1,11 @@
-// A moniker for one video source: binding it makes the capture filter.
+// A moniker for one video source: binding it makes the capture filter, and
+// its property bag holds the name and path the system gives the device.
 
+#include "platform/device_list.h"
 #include "platform/gst_filter.h"
 
-#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -27,7 +29,8 @@ HRESULT bindDevice(GstDevice *device, IBaseFilter **filter) {
     GstElement *source = gst_device_create_element(device, nullptr);
     if (!source)
         return E_FAIL;
-    int width = testPatternWidth, height = testPatternHeight;
+    // What most webcams give when they say nothing of their own.
+    int width = 640, height = 480;
     GUID subtype = MEDIASUBTYPE_RGB24;
     GstCaps *caps = gst_device_get_caps(device);
     if (caps && !gst_caps_is_any(caps) && !gst_caps_is_empty(caps)) {
@@ -48,10 +51,67 @@ HRESULT bindDevice(GstDevice *device, IBaseFilter **filter) {
     return createCaptureFilter(source, device, width, height, subtype, filter);
 }
 
+// The device's FriendlyName and DevicePath, as Windows keeps them for a
+// video input device.
+class PropertyBag final : public IPropertyBag {
+  public:
+    explicit PropertyBag(GstDevice *device) : entry_(describeDevice(device)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
+            *object = static_cast<IPropertyBag *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT *value, IErrorLog *) override {
+        if (!name || !value)
+            return E_POINTER;
+        const std::string *text = std::wcscmp(name, L"FriendlyName") == 0 ? &entry_.name
+                                  : std::wcscmp(name, L"DevicePath") == 0 ? &entry_.path
+                                                                          : nullptr;
+        if (!text)
+            return E_INVALIDARG;
+        // The names GStreamer gives are UTF-8; wide strings hold code points.
+        std::wstring wide;
+        for (size_t i = 0; i < text->size();) {
+            const unsigned char lead = static_cast<unsigned char>((*text)[i]);
+            const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+            wchar_t c = extra ? lead & (0x3F >> extra) : lead;
+            for (int k = 1; k <= extra && i + k < text->size(); ++k)
+                c = (c << 6) | ((*text)[i + k] & 0x3F);
+            wide += c;
+            i += 1 + extra;
+        }
+        value->vt = VT_BSTR;
+        value->bstrVal = SysAllocString(wide.c_str());
+        return value->bstrVal ? S_OK : E_OUTOFMEMORY;
+    }
+
+  private:
+    ~PropertyBag() = default;
+
+    DeviceEntry entry_;
+    ULONG refs_ = 1;
+};
+
 class Moniker final : public IMoniker {
   public:
-    explicit Moniker(GstDevice *device)
-        : device_(device ? GST_DEVICE(gst_object_ref(device)) : nullptr) {}
+    explicit Moniker(GstDevice *device) : device_(GST_DEVICE(gst_object_ref(device))) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
         if (!object)
@@ -80,15 +140,7 @@ class Moniker final : public IMoniker {
             return E_POINTER;
         *object = nullptr;
         IBaseFilter *filter = nullptr;
-        HRESULT hr;
-        if (device_) {
-            hr = bindDevice(device_, &filter);
-        } else {
-            GstElement *pattern = makeTestPattern();
-            hr = pattern ? createCaptureFilter(pattern, nullptr, testPatternWidth,
-                                               testPatternHeight, MEDIASUBTYPE_RGB24, &filter)
-                         : E_FAIL;
-        }
+        HRESULT hr = bindDevice(device_, &filter);
         if (FAILED(hr))
             return hr;
         hr = filter->QueryInterface(riid, object);
@@ -96,11 +148,18 @@ class Moniker final : public IMoniker {
         return hr;
     }
 
-  private:
-    ~Moniker() {
-        if (device_)
-            gst_object_unref(device_);
+    HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx *, IMoniker *, REFIID riid,
+                                            void **object) override {
+        if (!object)
+            return E_POINTER;
+        auto *bag = new PropertyBag(device_);
+        HRESULT hr = bag->QueryInterface(riid, object);
+        bag->Release();
+        return hr;
     }
+
+  private:
+    ~Moniker() { gst_object_unref(device_); }
 
     GstDevice *device_;
     ULONG refs_ = 1;
@@ -109,7 +168,7 @@ class Moniker final : public IMoniker {
 } // namespace
 
 HRESULT createMoniker(GstDevice *device, IMoniker **out) {
-    if (!out)
+    if (!out || !device)
         return E_POINTER;
     *out = new Moniker(device);
     return S_OK;

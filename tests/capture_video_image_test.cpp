@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform_fake_camera.h"
+#include "stderr_lines.h"
 
 namespace {
 
@@ -101,6 +102,73 @@ TEST(VideoImage, DeliversMovingPicturesFromTheTestPattern) {
         moved = changedSince(first);
     }
     EXPECT_TRUE(moved) << "the picture changes within a second";
+}
+
+// What the user reads as the camera comes and goes, and what the window
+// shows meanwhile: the last picture while it is away, its new one once back.
+TEST(VideoImage, SaysWhenTheCameraIsLostAndBackAndKeepsTheLastPicture) {
+    struct Case {
+        const char *how;
+        void (*lose)(FakeCamera &);
+        const char *line;
+    };
+    const Case cases[] = {
+        {"pulled out", [](FakeCamera &c) { c.unplug(); },
+         "cloakcam: camera lost: it was unplugged"},
+        {"driver error", [](FakeCamera &c) { c.fail(fake_camera::Failure::DriverError); },
+         "cloakcam: camera lost: it cannot be read"},
+        {"end of stream", [](FakeCamera &c) { c.fail(fake_camera::Failure::EndOfStream); },
+         "cloakcam: camera lost: it stopped sending pictures"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.how);
+        FakeCamera camera(320, 240, quarters(320, 240));
+        unsetenv("CLOAKCAM_DEVICE");
+        testing::internal::CaptureStdout();
+        getVideoImage video(width, height);
+        testing::internal::GetCapturedStdout();
+        Pixel **pixels = video.getImage();
+        StderrLines stderrLines;
+        auto passesUntil = [&](auto done) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+            while (!done() && std::chrono::steady_clock::now() < deadline) {
+                video.updateImage();
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            return done();
+        };
+        video.updateImage();
+        expectColour(pixels[0], 0, 250, 0, "the camera's picture");
+
+        c.lose(camera);
+        ASSERT_TRUE(passesUntil([&] { return stderrLines.count(c.line) == 1; }))
+            << stderrLines.text();
+        video.updateImage();
+        expectColour(pixels[0], 0, 250, 0, "the last picture stays");
+
+        // A camera that failed comes back once it is pulled out and plugged in.
+        camera.unplug();
+        camera.plug(320, 240, std::vector<uint8_t>(320 * 240 * 3, 100));
+        ASSERT_TRUE(passesUntil([&] { return pixels[0]->r == 100; })) << stderrLines.text();
+        for (int pass = 0; pass < 20; ++pass)
+            video.updateImage();
+        EXPECT_EQ(stderrLines.lines(), (std::vector<std::string>{c.line, "cloakcam: camera back"}));
+    }
+}
+
+TEST(VideoImage, SaysWhenTheNamedCameraIsNotThere) {
+    FakeCamera camera(320, 240, quarters(320, 240));
+    setenv("CLOAKCAM_DEVICE", "Nowhere", 1);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    getVideoImage video(width, height);
+    unsetenv("CLOAKCAM_DEVICE");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string("cloakcam: no camera called Nowhere, using ") + fake_camera::path() +
+                  " (" + fake_camera::name() + ")\n");
+    testing::internal::GetCapturedStdout();
+    video.updateImage();
+    expectColour(video.getImage()[0], 0, 250, 0, "the first camera's picture");
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "platform_capture_graph.h"
 #include "platform_fake_camera.h"
 #include "platform_pins.h"
 
@@ -7,21 +8,11 @@
 
 namespace {
 
-IBaseFilter *patternFilter() {
-    setenv("CLOAKCAM_DEVICE", "pattern", 1);
-    auto *devices = create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
-    IEnumMoniker *monikers = nullptr;
-    devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
-    IMoniker *moniker = nullptr;
-    monikers->Next(1, &moniker, nullptr);
-    IBaseFilter *filter = nullptr;
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
-    moniker->Release();
-    monikers->Release();
-    devices->Release();
-    unsetenv("CLOAKCAM_DEVICE");
-    return filter;
-}
+// A camera's capture filter: a fake camera of the size most webcams give.
+struct CameraFilter {
+    FakeCamera camera{640, 480, std::vector<uint8_t>(640 * 480 * 3, 90)};
+    IBaseFilter *filter = firstVideoInput();
+};
 
 void freeType(AM_MEDIA_TYPE *type) {
     CoTaskMemFree(type->pbFormat);
@@ -32,7 +23,8 @@ void freeType(AM_MEDIA_TYPE *type) {
 
 TEST(CaptureFilter, StreamConfigDescribesAndRecordsTheSize) {
     CoInitialize(nullptr);
-    IBaseFilter *filter = patternFilter();
+    CameraFilter made;
+    IBaseFilter *filter = made.filter;
     ASSERT_NE(filter, nullptr);
     EXPECT_EQ(firstPin(filter, PINDIR_INPUT), nullptr);
     IPin *pin = firstPin(filter, PINDIR_OUTPUT);
@@ -85,7 +77,8 @@ TEST(SampleGrabber, ReportsWhyThereIsNoSample) {
     EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), VFW_E_NOT_CONNECTED);
 
     auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-    IBaseFilter *capture = patternFilter();
+    CameraFilter made;
+    IBaseFilter *capture = made.filter;
     AM_MEDIA_TYPE type = rgb24Type();
     ASSERT_EQ(grabber->SetMediaType(&type), S_OK);
     ASSERT_EQ(graph->AddFilter(capture, L"Video Capture"), S_OK);
@@ -110,7 +103,8 @@ TEST(FilterGraph, ConnectAndAddFilterRefuseWhatTheyCannotDo) {
     CoInitialize(nullptr);
     auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
     auto *control = query<IMediaControl>(graph, IID_IMediaControl);
-    IBaseFilter *capture = patternFilter();
+    CameraFilter made;
+    IBaseFilter *capture = made.filter;
     auto *grabberFilter = create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
     auto *renderer = create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
     IPin *captureOut = firstPin(capture, PINDIR_OUTPUT);
@@ -164,7 +158,8 @@ TEST(FilterGraph, ConnectAndAddFilterRefuseWhatTheyCannotDo) {
 TEST(FilterGraph, ConnectLinksOtherRawVideoStraightThrough) {
     CoInitialize(nullptr);
     auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-    IBaseFilter *capture = patternFilter();
+    CameraFilter made;
+    IBaseFilter *capture = made.filter;
     auto *grabberFilter = create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
     auto *grabber = query<ISampleGrabber>(grabberFilter, IID_ISampleGrabber);
     AM_MEDIA_TYPE type = {};
@@ -188,7 +183,8 @@ TEST(CaptureGraphBuilder, FindsInterfacesAndRendersFreePins) {
     CoInitialize(nullptr);
     auto *builder =
         create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
-    IBaseFilter *capture = patternFilter();
+    CameraFilter made;
+    IBaseFilter *capture = made.filter;
     EXPECT_EQ(builder->SetFiltergraph(nullptr), E_POINTER);
     EXPECT_EQ(
         builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, nullptr),

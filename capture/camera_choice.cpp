@@ -1,0 +1,48 @@
+#include "capture/camera_choice.h"
+
+const char *const patternChoice = "pattern";
+
+namespace {
+
+const char *const patternLine = "showing a test pattern";
+
+int indexOf(const std::vector<CameraName> &cameras, const std::string &wanted) {
+    for (size_t i = 0; i < cameras.size(); ++i)
+        if (cameras[i].path == wanted || cameras[i].name == wanted)
+            return static_cast<int>(i);
+    return -1;
+}
+
+} // namespace
+
+CameraChoice chooseCamera(const std::vector<CameraName> &cameras, const std::string &wanted) {
+    if (wanted == patternChoice)
+        return {-1, ""};
+    const bool named = !wanted.empty();
+    if (cameras.empty())
+        return {-1, named ? "cloakcam: no camera called " + wanted +
+                                ", and no camera found: " + patternLine
+                          : std::string("cloakcam: no camera found, ") + patternLine};
+    if (!named)
+        return {0, ""};
+    const int found = indexOf(cameras, wanted);
+    if (found >= 0)
+        return {found, ""};
+    return {0, "cloakcam: no camera called " + wanted + ", using " + describeCamera(cameras[0])};
+}
+
+int findCamera(const std::vector<CameraName> &cameras, const CameraName &camera) {
+    for (size_t i = 0; i < cameras.size(); ++i)
+        if (cameras[i].path == camera.path)
+            return static_cast<int>(i);
+    for (size_t i = 0; i < cameras.size(); ++i)
+        if (cameras[i].name == camera.name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::string describeCamera(const CameraName &camera) {
+    if (camera.name.empty() || camera.name == camera.path)
+        return camera.path;
+    return camera.path + " (" + camera.name + ")";
+}

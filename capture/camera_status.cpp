@@ -1,0 +1,71 @@
+#include "capture/camera_status.h"
+
+#include <cstdio>
+
+void CameraStatus::start(const std::string &camera) {
+    camera_ = camera;
+    state_ = State::Starting;
+}
+
+std::string CameraStatus::lose(const std::string &reason) {
+    const State was = state_;
+    if (was == State::None || was == State::Lost)
+        return "";
+    state_ = State::Lost;
+    if (was == State::Starting)
+        return "cloakcam: cannot use camera " + camera_ + ": " + reason;
+    if (was == State::Streaming)
+        return "cloakcam: camera lost: " + reason;
+    // A return that failed was announced as a loss already.
+    return "";
+}
+
+bool CameraStatus::returned() {
+    if (state_ != State::Lost)
+        return false;
+    state_ = State::Returning;
+    return true;
+}
+
+std::string CameraStatus::pictureArrived() {
+    const State was = state_;
+    if (was == State::Starting || was == State::Returning)
+        state_ = State::Streaming;
+    return was == State::Returning ? "cloakcam: camera back" : "";
+}
+
+namespace {
+
+// The errors cameras give, as Windows numbers them; the stand-in elsewhere
+// reports with the same numbers.
+constexpr unsigned long win32(unsigned long code) { return 0x80070000ul | code; }
+
+struct Reason {
+    unsigned long error;
+    const char *words;
+};
+
+const Reason reasons[] = {
+    {win32(170), "it is busy"}, // ERROR_BUSY
+    {win32(32), "it is busy"},  // ERROR_SHARING_VIOLATION
+    {win32(5), "it is busy"},   // E_ACCESSDENIED: held by another program
+    {0x80040207ul, "it offers no picture format that can be shown"}, // NO_ACCEPTABLE_TYPES
+    {0x80040217ul, "it offers no picture format that can be shown"}, // CANNOT_CONNECT
+    {0x8004022Aul, "it offers no picture format that can be shown"}, // TYPE_NOT_ACCEPTED
+    {win32(1167), "it was unplugged"},                               // ERROR_DEVICE_NOT_CONNECTED
+    {win32(55), "it was unplugged"},                                 // ERROR_DEV_NOT_EXIST
+    {win32(30), "it cannot be read"},                                // ERROR_READ_FAULT
+    {win32(31), "it cannot be read"},                                // ERROR_GEN_FAILURE
+};
+
+} // namespace
+
+std::string reasonFor(HRESULT error) {
+    const unsigned long code = static_cast<unsigned long>(static_cast<ULONG>(error));
+    for (const Reason &reason : reasons)
+        if (reason.error == code)
+            return reason.words;
+    char text[48];
+    std::snprintf(text, sizeof text, "it failed (error 0x%08lX)", code);
+    return text;
+}

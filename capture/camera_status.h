@@ -1,0 +1,40 @@
+#ifndef CLOAKCAM_CAPTURE_CAMERA_STATUS_H
+#define CLOAKCAM_CAPTURE_CAMERA_STATUS_H
+
+// What the user is told about the camera while it runs, from what the filter
+// graph reports: one line when it cannot start, one when it is lost, one when
+// it is back. The lines are handed back rather than printed, so whoever owns
+// the graph prints them and the rules can be tried without one.
+
+#include <string>
+
+#include "capture/directshow.h"
+
+class CameraStatus {
+  public:
+    // None until a camera starts: a graph without one reports nothing the
+    // user needs to hear.
+    enum class State { None, Starting, Streaming, Lost, Returning };
+
+    // A camera (described for the user) is starting.
+    void start(const std::string &camera);
+    // The camera stopped for `reason`; the line to say, or empty when this
+    // loss was said already or a return failed.
+    std::string lose(const std::string &reason);
+    // The system lists the lost camera again; true when the graph should be
+    // built anew for it.
+    bool returned();
+    // A picture came; the line to say, or empty.
+    std::string pictureArrived();
+
+    State state() const { return state_; }
+
+  private:
+    State state_ = State::None;
+    std::string camera_;
+};
+
+// Why a camera stopped, in the user's words, from the error the graph gave.
+std::string reasonFor(HRESULT error);
+
+#endif

@@ -1,0 +1,102 @@
+// The program's own decisions about cameras, the same on every system: which
+// one to show, what to tell the user as it comes and goes, and the picture
+// shown without one.
+
+#include "capture/camera_choice.h"
+#include "capture/camera_status.h"
+#include "capture/test_pattern.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+const std::vector<CameraName> cameras = {
+    {"Desk", "/dev/video0"}, {"Back", "/dev/video2"}, {"Front", "/dev/video10"}};
+
+TEST(CameraChoice, NamedByPathOrNameElseTheFirstOrThePattern) {
+    struct Case {
+        std::vector<CameraName> listed;
+        const char *wanted;
+        int index;
+        const char *message;
+    };
+    const Case cases[] = {
+        {cameras, "", 0, ""},
+        {cameras, "/dev/video10", 2, ""},
+        {cameras, "Back", 1, ""},
+        {cameras, "pattern", -1, ""},
+        {cameras, "Nowhere", 0, "cloakcam: no camera called Nowhere, using /dev/video0 (Desk)"},
+        {{}, "", -1, "cloakcam: no camera found, showing a test pattern"},
+        {{}, "pattern", -1, ""},
+        {{},
+         "/dev/video3",
+         -1,
+         "cloakcam: no camera called /dev/video3, and no camera found: showing a test pattern"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.wanted);
+        const CameraChoice choice = chooseCamera(c.listed, c.wanted);
+        EXPECT_EQ(choice.index, c.index);
+        EXPECT_EQ(choice.message, c.message);
+    }
+    // A camera back under another path is found by its name.
+    EXPECT_EQ(findCamera(cameras, {"Back", "/dev/video4"}), 1);
+    EXPECT_EQ(findCamera(cameras, {"Gone", "/dev/video4"}), -1);
+    EXPECT_EQ(describeCamera({"Named", "Named"}), "Named");
+}
+
+TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
+    CameraStatus status;
+    EXPECT_EQ(status.lose("it was unplugged"), "") << "no camera, nothing to say";
+    EXPECT_FALSE(status.returned());
+
+    status.start("/dev/video0 (Desk)");
+    EXPECT_EQ(status.lose("it is busy"),
+              "cloakcam: cannot use camera /dev/video0 (Desk): it is busy");
+    EXPECT_EQ(status.lose("it failed"), "") << "one line per loss";
+    EXPECT_TRUE(status.returned());
+    EXPECT_FALSE(status.returned()) << "one graph per return";
+    EXPECT_EQ(status.pictureArrived(), "cloakcam: camera back");
+    EXPECT_EQ(status.pictureArrived(), "");
+    EXPECT_EQ(status.lose("it was unplugged"), "cloakcam: camera lost: it was unplugged");
+    EXPECT_TRUE(status.returned());
+    EXPECT_EQ(status.lose("it was unplugged"), "") << "a failed return stays quiet";
+    EXPECT_EQ(status.state(), CameraStatus::State::Lost);
+
+    EXPECT_EQ(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), "it is busy");
+    EXPECT_EQ(reasonFor(VFW_E_CANNOT_CONNECT), "it offers no picture format that can be shown");
+    EXPECT_EQ(reasonFor(E_FAIL), "it failed (error 0x80004005)");
+}
+
+// The pattern in the camera's layout on a tiny frame: bottom row first, blue
+// before red; the chart's first column is red at the top, a quarter as bright
+// at the bottom; the ball is white.
+TEST(TestPattern, ChartAndBallInTheCamerasLayout) {
+    const int width = 48, height = 32;
+    TestPattern pattern(width, height);
+    std::vector<unsigned char> frame(width * height * 3, 7);
+    pattern.draw(frame.data(), 0.0);
+    auto at = [&](int x, int y) { return &frame[((height - 1 - y) * width + x) * 3]; };
+
+    const unsigned char *topLeft = at(0, 0);
+    EXPECT_EQ(topLeft[0], 0);
+    EXPECT_EQ(topLeft[1], 0);
+    EXPECT_EQ(topLeft[2], 255);
+    EXPECT_EQ(at(0, height - 1)[2], 64);
+    int x, y;
+    pattern.ballCentre(0.0, &x, &y);
+    EXPECT_EQ(x, width / 2);
+    const unsigned char *ball = at(x, y);
+    EXPECT_EQ(ball[0] + ball[1] + ball[2], 3 * 255);
+
+    // A second later the ball has left, and the chart shows where it was.
+    std::vector<unsigned char> later(frame.size());
+    pattern.draw(later.data(), 1.0);
+    EXPECT_NE(later, frame);
+    const unsigned char *same = &later[((height - 1 - y) * width + x) * 3];
+    EXPECT_NE(same[0] + same[1] + same[2], 3 * 255);
+}
+
+} // namespace
