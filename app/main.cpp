@@ -90,6 +90,10 @@ int main(int argc, char *argv[]) {
         return cannotOpenWindow(SDL_GetError());
     }
     SDL_WM_SetCaption("cloakcam", nullptr);
+    // Mouse movement means nothing here. Left on, a mouse moved over the
+    // window while passes are slow fills SDL 1.2's event queue (128 events),
+    // which then drops what comes next, an Escape among them.
+    SDL_EventState(SDL_MOUSEMOTION, SDL_IGNORE);
 
     getVideoImage video(frameWidth, frameHeight);
     Pixel **pixels = video.getImage();

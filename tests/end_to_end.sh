@@ -2,11 +2,15 @@
 # The real cloakcam in a real window on an X server of its own, on the
 # built-in test pattern, driven by real key presses and window-manager
 # messages. Usage: end_to_end.sh SCENARIO CLOAKCAM WM_CLOSE
+#
+# CLOAKCAM_RUNNER, when set, is the command that runs CLOAKCAM (wine64 for the
+# Windows build, windows/run-wine-check.sh sets it up).
 set -euo pipefail
 
 scenario=$1
 cloakcam=$2
 wm_close=$3
+runner=${CLOAKCAM_RUNNER:-}
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -33,21 +37,23 @@ start_x_server() {
 }
 
 start_cloakcam() {
-    CLOAKCAM_DEVICE=pattern "$cloakcam" >"$work/stdout.log" 2>"$work/stderr.log" &
+    CLOAKCAM_DEVICE=pattern $runner "$cloakcam" >"$work/stdout.log" 2>"$work/stderr.log" &
     app=$!
     pids+=($app)
     for _ in $(seq 150); do
-        grep -qx "celled getVideoImage int int" "$work/stdout.log" && break
+        grep -qxE $'celled getVideoImage int int\r?' "$work/stdout.log" && break
         kill -0 "$app" 2>/dev/null || fail "cloakcam ended during start-up"
         sleep 0.1
     done
-    grep -qx "celled getVideoImage int int" "$work/stdout.log" || fail "no start-up line"
+    grep -qxE $'celled getVideoImage int int\r?' "$work/stdout.log" || fail "no start-up line"
+    [ "$(grep -c . "$work/stdout.log")" -eq 1 ] || fail "more than the start-up line on stdout"
     window=$(timeout 10 xdotool search --sync --onlyvisible --name '^cloakcam$' | head -n 1)
     [ -n "$window" ] || fail "no cloakcam window"
 }
 
 # Waits for cloakcam to end and checks it ended with status 0.
 expect_clean_exit() {
+    local asked=$SECONDS
     for _ in $(seq 100); do
         kill -0 "$app" 2>/dev/null || break
         sleep 0.1
@@ -56,6 +62,7 @@ expect_clean_exit() {
     local status=0
     wait "$app" || status=$?
     [ "$status" -eq 0 ] || fail "cloakcam ended with status $status"
+    echo "ended with status 0 within $((SECONDS - asked + 1)) s"
 }
 
 screenshot() {
@@ -130,7 +137,8 @@ display_lost)
     ;;
 no_display)
     status=0
-    env -u DISPLAY -u SDL_VIDEODRIVER timeout 20 "$cloakcam" >"$work/stdout.log" 2>"$work/stderr.log" ||
+    env -u DISPLAY -u SDL_VIDEODRIVER timeout 20 $runner "$cloakcam" >"$work/stdout.log" \
+        2>"$work/stderr.log" ||
         status=$?
     [ "$status" -eq 1 ] || fail "ended with status $status instead of 1"
     grep -q "^cloakcam: cannot open a window" "$work/stderr.log" || fail "no clear message"

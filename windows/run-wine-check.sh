@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the capture code for 64-bit Windows with Debian's mingw-w64 and runs
-# capture_check.exe under Wine, without a display, in a Wine prefix of its own
-# that is thrown away afterwards. Installs from Debian whatever is missing.
-# Exits non-zero when anything fails.
+# Builds the Windows program with Debian's mingw-w64 (SDL 1.2 included, from
+# its pinned source) and checks it under Wine's own DirectShow, in a Wine
+# prefix of its own that is thrown away afterwards: capture_check.exe without
+# a display, then cloakcam.exe through the same end-to-end scenarios as the
+# Linux program, each on an X server of its own. Finally packs the zip for
+# Windows users. Installs from Debian whatever is missing; exits non-zero when
+# anything fails.
 #
 #   windows/run-wine-check.sh [build-dir]     (default: build-windows)
 #
@@ -20,7 +23,8 @@ timing() {
     lap=$SECONDS
 }
 
-packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64)
+packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
+    g++ libx11-dev xvfb xauth xdotool imagemagick)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -39,6 +43,9 @@ timing "install"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=windows/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)"
+# The end-to-end test closes windows the way a window manager does, with a
+# small X program of the Linux build's.
+g++ -O1 -o "$build/wm_close" tests/wm_close.cpp -lX11
 timing "build"
 
 # Debian's wine64 package puts its loader outside PATH; the wine package only
@@ -73,9 +80,29 @@ timing "Wine set-up"
 # text, so the CRs go.
 status=0
 timeout 120 "$wine" "$build/windows/capture_check.exe" < /dev/null | tr -d '\r' || status=$?
-timing "Wine run"
-echo "windows: $((SECONDS - started)) s in all"
 if [ "$status" -eq 124 ]; then
     echo "windows: capture_check.exe did not finish within 120 s" >&2
 fi
+timing "capture check"
+
+# Wine's desktop process belongs to the X server it first met, and each
+# scenario brings its own: the prefix's server is ended before each one.
+passed=0
+failed=0
+for scenario in picture_and_keys window_close no_display; do
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w 2>/dev/null || true
+    if CLOAKCAM_RUNNER=$wine timeout 120 tests/end_to_end.sh "$scenario" \
+        "$build/app/cloakcam.exe" "$build/wm_close"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        status=1
+    fi
+done
+echo "windows end to end: $passed passed, $failed failed"
+timing "end-to-end runs"
+
+windows/make-zip.sh "$build"
+echo "windows: $((SECONDS - started)) s in all"
 exit "$status"
