@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs from Debian whatever the build needs and is missing; with --test,
 # also what the tests need (an X server, key presses, screenshots); with --fuzz,
-# clang and libFuzzer; with --valgrind, valgrind and an X server.
+# clang and libFuzzer; with --valgrind, valgrind and an X server; with
+# --package, what builds and checks the Debian package.
 set -euo pipefail
 
 packages=(cmake g++ pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
@@ -13,6 +14,7 @@ case "${1:-}" in
 # libFuzzer and the sanitizer runtimes come with clang's runtime package.
 --fuzz) packages+=(clang libclang-rt-14-dev) ;;
 --valgrind) packages+=(valgrind xvfb xauth xdotool libx11-dev) ;;
+--package) packages+=(dpkg-dev file lintian desktop-file-utils appstream) ;;
 esac
 
 missing=()
