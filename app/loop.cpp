@@ -104,3 +104,11 @@ bool invisibleDriverNotRequested(const char *driver, const char *requested) {
     }
     return showsNothing && !(requested && listed(driver, requested));
 }
+
+std::string noDisplayReason(const char *display) {
+    const char *dummy = "SDL_VIDEODRIVER=dummy to run without one";
+    if (display && *display)
+        return std::string("cannot reach display ") + display +
+               " (is its X server running? Or set " + dummy + ")";
+    return std::string("no display found (set DISPLAY, or ") + dummy + ")";
+}

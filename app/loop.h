@@ -3,6 +3,8 @@
 
 #include <SDL.h>
 
+#include <string>
+
 #include "capture/video_image.h"
 #include "common/pixel.h"
 
@@ -26,5 +28,9 @@ void drawEffect(SDL_Surface *screen, Pixel **pixels);
 // user did not ask for it in SDL_VIDEODRIVER (requested may be null). Without
 // a display SDL falls back to such a driver instead of failing.
 bool invisibleDriverNotRequested(const char *driver, const char *requested);
+
+// Why no window could be opened when SDL found no display to show it on;
+// `display` is the DISPLAY the user set, or null.
+std::string noDisplayReason(const char *display);
 
 #endif

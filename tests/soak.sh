@@ -71,7 +71,11 @@ if ((memory)); then
     presses=0 early_rss="" started=$SECONDS
     while ((SECONDS - started < seconds)); do
         sleep 3
-        kill -0 "$app" 2>/dev/null || fail "cloakcam ended by itself"
+        if ! kill -0 "$app" 2>/dev/null; then
+            status=0
+            wait "$app" || status=$?
+            fail "cloakcam ended by itself with status $status after $((SECONDS - started)) s"
+        fi
         timeout 10 xdotool windowfocus --sync "$window" key "${keys[presses % 4]}"
         presses=$((presses + 1))
         if [ -z "$early_rss" ] && ((SECONDS - started >= early)); then

@@ -1,0 +1,100 @@
+#include "app/process_guard.h"
+
+#include <csignal>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Measured on the test pattern: about a dozen descriptors; GStreamer's
+// camera pipeline, device monitor and PipeWire connection add a few dozen
+// more. Below this, GLib aborts or GStreamer floods stderr.
+constexpr unsigned long long neededFiles = 64;
+// Mostly thread stacks and allocator arenas: GStreamer's threads fail to
+// start below this, and a pipeline left half started cannot be stopped.
+constexpr unsigned long long neededAddressSpace = 256ull << 20;
+
+constexpr unsigned long long unlimited = ~0ull;
+
+volatile std::sig_atomic_t signalled = 0;
+
+void askToQuit(int) { signalled = 1; }
+
+#ifndef _WIN32
+unsigned long long asNumber(rlim_t limit) {
+    return limit == RLIM_INFINITY ? unlimited : static_cast<unsigned long long>(limit);
+}
+
+// Raises the soft limit to `wanted` when it is lower and the hard one allows;
+// returns the soft limit in force afterwards.
+unsigned long long raise(int resource, unsigned long long wanted) {
+    rlimit limit;
+    if (getrlimit(resource, &limit) != 0)
+        return unlimited;
+    if (asNumber(limit.rlim_cur) < wanted) {
+        rlimit raised = limit;
+        raised.rlim_cur = asNumber(limit.rlim_max) < wanted ? limit.rlim_max : wanted;
+        if (setrlimit(resource, &raised) == 0)
+            limit = raised;
+    }
+    return asNumber(limit.rlim_cur);
+}
+#endif
+
+} // namespace
+
+// Windows gives a program without standard handles its own invalid ones and
+// has no resource limits of this kind; there is nothing to do there.
+void reopenClosedStandardStreams() {
+#ifndef _WIN32
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1)
+            continue;
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        // The lowest free number is the closed one; anything else is moved there.
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+#endif
+}
+
+std::string limitProblem(unsigned long long openFiles, unsigned long long addressSpace) {
+    if (openFiles < neededFiles)
+        return "too few file descriptors (limit " + std::to_string(openFiles) + ", needs " +
+               std::to_string(neededFiles) + ")";
+    if (addressSpace < neededAddressSpace)
+        return "too little address space (limit " + std::to_string(addressSpace >> 10) +
+               " KiB, needs " + std::to_string(neededAddressSpace >> 10) + " KiB)";
+    return "";
+}
+
+std::string checkResourceLimits() {
+#ifdef _WIN32
+    return "";
+#else
+    const unsigned long long files = raise(RLIMIT_NOFILE, neededFiles);
+    const unsigned long long space = raise(RLIMIT_AS, neededAddressSpace);
+    return limitProblem(files, space);
+#endif
+}
+
+void catchQuitSignals() {
+#ifdef _WIN32
+    std::signal(SIGTERM, askToQuit);
+#else
+    struct sigaction quit = {};
+    quit.sa_handler = askToQuit;
+    sigemptyset(&quit.sa_mask);
+    sigaction(SIGTERM, &quit, nullptr);
+    sigaction(SIGHUP, &quit, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+bool quitSignalled() { return signalled != 0; }

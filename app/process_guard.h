@@ -1,0 +1,28 @@
+#ifndef CLOAKCAM_APP_PROCESS_GUARD_H
+#define CLOAKCAM_APP_PROCESS_GUARD_H
+
+// What the process makes sure of before any library starts, so that hostile
+// surroundings end in one line of ours rather than in a library's abort, and
+// how signals from outside end the program as a quit does.
+
+#include <string>
+
+// Opens /dev/null on whichever of standard input, output and error is
+// closed, so that no file a library opens later takes its number.
+void reopenClosedStandardStreams();
+
+// Raises the soft limits on open files and address space as far as the
+// program needs, where the hard limits allow; what is still too small, as a
+// line for the user (without "cloakcam: "), or empty.
+std::string checkResourceLimits();
+
+// The same judgement on given limits (open files, address space in bytes;
+// ~0 for unlimited).
+std::string limitProblem(unsigned long long openFiles, unsigned long long addressSpace);
+
+// SIGTERM and SIGHUP (terminal closed) ask the main loop to end, which then
+// quits with status 0; a closed pipe on standard output is not fatal.
+void catchQuitSignals();
+bool quitSignalled();
+
+#endif
