@@ -129,23 +129,32 @@ CameraName nameOf(IMoniker *device) {
 
 } // namespace
 
-bool getVideoImage::bindCamera() {
-    IEnumMoniker *monikers = nullptr;
-    if (deviceEnum)
-        deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
-    // An empty category gives S_FALSE and no enumerator at all.
-    std::vector<IMoniker *> devices;
+std::vector<CameraName> getVideoImage::listCameras(ICreateDevEnum *devices,
+                                                   std::vector<IMoniker *> *monikers) {
     std::vector<CameraName> names;
-    if (monikers) {
-        IMoniker *device = nullptr;
-        ULONG fetched = 0;
-        while (monikers->Next(1, &device, &fetched) == S_OK && device) {
-            devices.push_back(device);
-            names.push_back(nameOf(device));
-            device = nullptr;
-        }
-        monikers->Release();
+    IEnumMoniker *found = nullptr;
+    if (devices)
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &found, 0);
+    // An empty category gives S_FALSE and no enumerator at all.
+    if (!found)
+        return names;
+    IMoniker *device = nullptr;
+    ULONG fetched = 0;
+    while (found->Next(1, &device, &fetched) == S_OK && device) {
+        names.push_back(nameOf(device));
+        if (monikers)
+            monikers->push_back(device);
+        else
+            device->Release();
+        device = nullptr;
     }
+    found->Release();
+    return names;
+}
+
+bool getVideoImage::bindCamera() {
+    std::vector<IMoniker *> devices;
+    const std::vector<CameraName> names = listCameras(deviceEnum, &devices);
     release(deviceEnum);
 
     int index;
@@ -161,6 +170,9 @@ bool getVideoImage::bindCamera() {
             status.start(describeCamera(camera));
         } else {
             pattern.reset(new TestPattern(width, height));
+            // Unless the user asked for the pattern, a camera plugged in
+            // later takes its place.
+            waitingForCamera = wantedCamera() != patternChoice;
         }
     }
     if (index >= 0) {
@@ -172,13 +184,35 @@ bool getVideoImage::bindCamera() {
             say(status.lose(reasonFor(bound)));
         }
         moniker = nullptr;
-    } else if (cameraChosen && !pattern) {
+    } else if (!pattern) {
         // The camera that came back is gone again before it could be bound.
         status.lose("it was unplugged");
     }
     for (IMoniker *device : devices)
         device->Release();
     return captureFilter != nullptr;
+}
+
+bool getVideoImage::lookForCamera() {
+    ICreateDevEnum *devices = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
+                                (void **)&devices)))
+        return false;
+    const std::vector<CameraName> names = listCameras(devices, nullptr);
+    devices->Release();
+    if (!waitingForCamera)
+        return findCamera(names, camera) >= 0;
+    // A named camera is waited for by its name alone.
+    const std::string wanted = wantedCamera();
+    const CameraChoice choice = chooseCamera(names, wanted);
+    if (choice.index < 0 || (!wanted.empty() && !choice.message.empty()))
+        return false;
+    camera = names[choice.index];
+    waitingForCamera = false;
+    pattern.reset();
+    status.start(describeCamera(camera));
+    say("cloakcam: using camera " + describeCamera(camera));
+    return true;
 }
 
 HRESULT getVideoImage::buildGraph(int width, int height) {

@@ -12,6 +12,10 @@ namespace {
 // passes after start, would be a black frame.
 constexpr auto firstFrameTimeout = std::chrono::seconds(5);
 constexpr auto firstFramePoll = std::chrono::milliseconds(10);
+// How often a lost camera, or one to replace the pattern, is looked for.
+// Device monitors tell of most returns at once; this catches the rest (a
+// camera service restarted, a camera listed again that did not start).
+constexpr auto retryInterval = std::chrono::seconds(2);
 
 } // namespace
 
@@ -62,6 +66,7 @@ getVideoImage::~getVideoImage() {
 
 void getVideoImage::updateImage() {
     handleEvents();
+    retryCamera();
     if (pattern) {
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
         pattern->draw(buffer, elapsed.count());
@@ -107,15 +112,36 @@ void getVideoImage::handleEvents() {
         events->FreeEventParams(code, param1, param2);
         // A lost camera's filter is of no more use: stopping lets go of the
         // device, so that it can come back.
-        if (!wasLost && status.state() == CameraStatus::State::Lost)
+        if (!wasLost && status.state() == CameraStatus::State::Lost) {
             stopGraph();
+            lastAttempt = std::chrono::steady_clock::now();
+        }
     }
     // A camera that returns is a new device to the system: the old filter
     // cannot use it, so the graph is built afresh.
-    if (rebuild) {
-        releaseGraph();
-        buildGraph(width, height);
-    }
+    if (rebuild)
+        rebuildGraph();
+}
+
+void getVideoImage::retryCamera() {
+    const CameraStatus::State state = status.state();
+    if (!waitingForCamera && state != CameraStatus::State::Lost &&
+        state != CameraStatus::State::Returning)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastAttempt < retryInterval)
+        return;
+    lastAttempt = now;
+    if (!lookForCamera())
+        return;
+    status.returned();
+    rebuildGraph();
+}
+
+void getVideoImage::rebuildGraph() {
+    lastAttempt = std::chrono::steady_clock::now();
+    releaseGraph();
+    buildGraph(width, height);
 }
 
 void getVideoImage::waitForFirstFrame() {

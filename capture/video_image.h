@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/camera_choice.h"
 #include "capture/camera_status.h"
@@ -50,9 +51,20 @@ class getVideoImage {
                                   IBaseFilter *downstream);
 
   private:
+    // The video input devices listed by `devices`, by name; their monikers
+    // go to `monikers` with a reference each, unless it is null.
+    static std::vector<CameraName> listCameras(ICreateDevEnum *devices,
+                                               std::vector<IMoniker *> *monikers);
     // Binds the chosen camera's moniker into `captureFilter` and leaves
     // `moniker` released; false when there is no camera to show.
     bool bindCamera();
+    // Whether the camera lost, or one to take the test pattern's place, is
+    // listed now.
+    bool lookForCamera();
+    // Builds the graph afresh when a lost camera may be back, or a camera has
+    // come while the pattern shows; at most once every retryInterval.
+    void retryCamera();
+    void rebuildGraph();
     void waitForFirstFrame();
     // Takes every event the graph has posted and acts on it.
     void handleEvents();
@@ -80,6 +92,9 @@ class getVideoImage {
     // The camera shown, once chosen; a returning camera is looked up by it.
     CameraName camera;
     bool cameraChosen = false;
+    // The pattern shows for want of a camera, not because the user asked.
+    bool waitingForCamera = false;
+    std::chrono::steady_clock::time_point lastAttempt;
     CameraStatus status;
     // Drawn into the frame buffer in place of the camera's pictures.
     std::unique_ptr<TestPattern> pattern;

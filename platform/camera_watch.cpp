@@ -4,6 +4,7 @@
 #include "platform/camera_watch.h"
 
 #include "platform/device_list.h"
+#include "platform/device_monitor.h"
 
 #include <cstring>
 
@@ -14,7 +15,7 @@ bool mentions(const char *text, const char *word) { return text && strcasestr(te
 } // namespace
 
 CameraWatch::CameraWatch(IGstCamera *camera, Notify notify)
-    : camera_(camera), notify_(std::move(notify)), monitor_(gst_device_monitor_new()) {
+    : camera_(camera), notify_(std::move(notify)) {
     camera_->AddRef();
     GstDevice *device = camera_->device();
     DeviceEntry described = describeDevice(device);
@@ -22,21 +23,12 @@ CameraWatch::CameraWatch(IGstCamera *camera, Notify notify)
     path_ = described.path;
     name_ = described.name;
 
-    // Started now, so the devices already there are announced before the
-    // camera can be lost and none of them is taken for its return.
-    gst_device_monitor_add_filter(monitor_, "Video/Source", nullptr);
-    GstBus *bus = gst_device_monitor_get_bus(monitor_);
-    gst_bus_set_sync_handler(bus, onDeviceMessage, this, nullptr);
-    gst_object_unref(bus);
-    gst_device_monitor_start(monitor_);
+    listener_ =
+        addDeviceListener([this](GstDevice *device, bool added) { deviceMessage(device, added); });
 }
 
 CameraWatch::~CameraWatch() {
-    gst_device_monitor_stop(monitor_);
-    GstBus *bus = gst_device_monitor_get_bus(monitor_);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-    gst_object_unref(monitor_);
+    removeDeviceListener(listener_);
     camera_->Release();
 }
 
@@ -72,27 +64,11 @@ void CameraWatch::pipelineMessage(GstMessage *message) {
     g_free(debug);
 }
 
-GstBusSyncReply CameraWatch::onDeviceMessage(GstBus *, GstMessage *message, gpointer self) {
-    static_cast<CameraWatch *>(self)->deviceMessage(message);
-    // A message the handler drops is the handler's to free.
-    gst_message_unref(message);
-    return GST_BUS_DROP;
-}
-
 // A camera that comes back may get another device node when the old one was
 // still held, so its name also identifies it; one that goes away is known by
 // its node alone, so a second camera of the same make can come and go freely.
-void CameraWatch::deviceMessage(GstMessage *message) {
-    GstDevice *device = nullptr;
-    const bool added = GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED;
-    if (added)
-        gst_message_parse_device_added(message, &device);
-    else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_REMOVED)
-        gst_message_parse_device_removed(message, &device);
-    if (!device)
-        return;
+void CameraWatch::deviceMessage(GstDevice *device, bool added) {
     DeviceEntry described = describeDevice(device);
-    gst_object_unref(device);
     if (!added && described.path == path_) {
         lose(EC_DEVICE_LOST, 0, 0);
     } else if (added && (described.path == path_ || described.name == name_)) {

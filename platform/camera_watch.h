@@ -32,13 +32,12 @@ class CameraWatch {
     void pipelineMessage(GstMessage *message);
 
   private:
-    static GstBusSyncReply onDeviceMessage(GstBus *bus, GstMessage *message, gpointer self);
-    void deviceMessage(GstMessage *message);
+    void deviceMessage(GstDevice *device, bool added);
     void lose(LONG code, LONG_PTR param1, LONG_PTR param2);
 
     IGstCamera *camera_;
     Notify notify_;
-    GstDeviceMonitor *monitor_;
+    int listener_;
     std::string path_;
     std::string name_;
 

@@ -1,6 +1,7 @@
 // The system device enumerator: lists GStreamer's video sources as monikers.
 
 #include "platform/device_list.h"
+#include "platform/device_monitor.h"
 #include "platform/gst_filter.h"
 
 #include <algorithm>
@@ -66,9 +67,7 @@ namespace {
 
 std::vector<DeviceEntry> findCameras() {
     std::vector<DeviceEntry> cameras;
-    GstDeviceMonitor *monitor = gst_device_monitor_new();
-    gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
-    GList *devices = gst_device_monitor_get_devices(monitor);
+    GList *devices = listVideoSources();
     for (GList *item = devices; item; item = item->next) {
         auto *device = GST_DEVICE(item->data);
         DeviceEntry entry = describeDevice(device);
@@ -77,7 +76,6 @@ std::vector<DeviceEntry> findCameras() {
         cameras.push_back(std::move(entry));
     }
     g_list_free(devices);
-    gst_object_unref(monitor);
     return cameras;
 }
 

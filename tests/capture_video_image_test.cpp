@@ -156,6 +156,27 @@ TEST(VideoImage, SaysWhenTheCameraIsLostAndBackAndKeepsTheLastPicture) {
     }
 }
 
+// A camera that failed but is still listed is tried again a little later, and
+// comes back without being pulled out.
+TEST(VideoImage, TriesAFailedCameraAgain) {
+    FakeCamera camera(320, 240, quarters(320, 240));
+    unsetenv("CLOAKCAM_DEVICE");
+    testing::internal::CaptureStdout();
+    getVideoImage video(width, height);
+    testing::internal::GetCapturedStdout();
+    StderrLines stderrLines;
+    camera.fail(fake_camera::Failure::DriverError);
+    const auto failed = std::chrono::steady_clock::now();
+    while (stderrLines.count("cloakcam: camera back") == 0 &&
+           std::chrono::steady_clock::now() - failed < std::chrono::seconds(5)) {
+        video.updateImage();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(stderrLines.lines(),
+              (std::vector<std::string>{"cloakcam: camera lost: it cannot be read",
+                                        "cloakcam: camera back"}));
+}
+
 TEST(VideoImage, SaysWhenTheNamedCameraIsNotThere) {
     FakeCamera camera(320, 240, quarters(320, 240));
     setenv("CLOAKCAM_DEVICE", "Nowhere", 1);

@@ -255,6 +255,10 @@ inline void registerProvider() {
     (void)registered;
 }
 
+// Registered before anything can start the process's device monitor, which
+// only asks the providers registered when it starts.
+inline const bool providerRegistered = (registerProvider(), true);
+
 } // namespace fake_camera
 
 class FakeCamera {

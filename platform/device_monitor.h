@@ -1,0 +1,25 @@
+#ifndef CLOAKCAM_PLATFORM_DEVICE_MONITOR_H
+#define CLOAKCAM_PLATFORM_DEVICE_MONITOR_H
+
+// The system's video sources as the process sees them, kept up to date for
+// its whole life, as Windows' device manager is. One GStreamer device monitor
+// is started once and never stopped: its providers, PipeWire's among them,
+// do not survive being stopped while the process goes on (PipeWire's frees
+// its connection twice), and a started monitor lists devices without probing
+// the hardware again.
+
+#include <gst/gst.h>
+
+#include <functional>
+
+// The video sources listed now, each with a reference for the caller.
+GList *listVideoSources();
+
+// `listener` hears of each video source added (true) or removed (false), on
+// whichever thread the provider tells of it, from now until it is removed.
+using DeviceListener = std::function<void(GstDevice *device, bool added)>;
+int addDeviceListener(DeviceListener listener);
+// Once this returns, the listener is not running and will not run again.
+void removeDeviceListener(int id);
+
+#endif

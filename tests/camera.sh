@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# cloakcam against cameras it did not make: virtual PipeWire cameras
+# (tests/virtual_camera.sh) found through GStreamer's device monitor, on an X
+# server of its own. Cases: every common format reaches the screen upright,
+# mirrored and in the right colours; a camera lost and back; a camera plugged
+# in after start; a camera named.
+# Usage: tests/camera.sh CLOAKCAM WM_CLOSE
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=end_to_end.sh
+source "$here/end_to_end.sh" camera "$1" "$2"
+# shellcheck source=virtual_camera.sh
+source "$here/virtual_camera.sh"
+context=""
+eval "helpers_$(declare -f fail)"
+fail() { helpers_fail "$context: $*"; }
+eval "helpers_$(declare -f cleanup)"
+cleanup() {
+    vcam_down
+    helpers_cleanup
+}
+
+launch() {
+    : >"$work/stdout.log"
+    : >"$work/stderr.log"
+    "$cloakcam" >"$work/stdout.log" 2>"$work/stderr.log" &
+    app=$!
+    pids+=("$app")
+    window=$(timeout 15 xdotool search --sync --onlyvisible --name '^cloakcam$' | head -n 1)
+    [ -n "$window" ] || fail "no window"
+}
+
+quit() {
+    xdotool windowfocus --sync "$window" key Escape
+    expect_clean_exit
+    ! grep -v '^cloakcam: ' "$work/stderr.log" >/dev/null || fail "stderr has more than our lines"
+}
+
+# Waits up to `seconds` for a line on stderr; prints how long it took in ms.
+wait_for_line() {
+    local line=$1 seconds=$2 started
+    started=$(date +%s%N)
+    for _ in $(seq $((seconds * 20))); do
+        grep -qx -- "$line" "$work/stderr.log" && {
+            echo $((($(date +%s%N) - started) / 1000000))
+            return 0
+        }
+        kill -0 "$app" 2>/dev/null || fail "ended while waiting for '$line'"
+        sleep 0.05
+    done
+    fail "no '$line' within $seconds s; stderr: $(cat "$work/stderr.log")"
+}
+
+# The colour at x,y of a screenshot, as "r g b".
+colour_at() {
+    convert "$work/shot.png" -format "%[fx:int(255*p{$1,$2}.r)] %[fx:int(255*p{$1,$2}.g)] %[fx:int(255*p{$1,$2}.b)]" info:
+}
+
+# The window shows videotestsrc's SMPTE bars upright and mirrored: blue at
+# the top left, white at the top right, the dark blue of the bottom band at
+# the bottom right.
+expect_bars() {
+    sleep 1.5
+    import -window "$window" "$work/shot.png"
+    read -r r g b <<<"$(colour_at 8 8)"
+    ((b > 120 && r < 80 && g < 80)) || fail "top left is $r $g $b, not blue"
+    read -r r g b <<<"$(colour_at 311 8)"
+    ((r > 150 && g > 150 && b > 150)) || fail "top right is $r $g $b, not white"
+    read -r r g b <<<"$(colour_at 311 232)"
+    ((b > 90 && r < 40 && g < 100)) || fail "bottom right is $r $g $b, not dark blue: upside down"
+}
+
+vcam_up
+start_x_server
+passed=0
+pass() {
+    echo "ok: $context${1:+ ($1)}"
+    passed=$((passed + 1))
+}
+
+for caps in "video/x-raw,format=YUY2,width=640,height=480" "video/x-raw,format=NV12,width=640,height=480" \
+    "video/x-raw,format=I420,width=320,height=240" "video/x-raw,format=RGB,width=320,height=240" \
+    "video/x-raw,format=BGRx,width=640,height=480" "video/x-raw,format=YUY2,width=160,height=120" \
+    "video/x-raw,format=NV12,width=1280,height=720" "video/x-raw,format=YUY2,width=1920,height=1080" \
+    "image/jpeg,width=640,height=480" "image/jpeg,width=1920,height=1080"; do
+    context="format $caps"
+    vcam_publish "Test Camera" "$caps,framerate=30/1"
+    launch
+    expect_bars
+    quit
+    vcam_withdraw "Test Camera"
+    pass
+done
+
+context="camera lost and back, in another format"
+vcam_publish "Test Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+launch
+expect_bars
+vcam_withdraw "Test Camera"
+lost=$(wait_for_line "cloakcam: camera lost: it was unplugged" 2)
+vcam_publish "Test Camera" "video/x-raw,format=NV12,width=1280,height=720,framerate=30/1"
+back=$(wait_for_line "cloakcam: camera back" 5)
+expect_bars
+quit
+vcam_withdraw "Test Camera"
+pass "lost after $lost ms, back after $back ms"
+
+context="camera plugged in after start"
+launch
+wait_for_line "cloakcam: no camera found, showing a test pattern" 5 >/dev/null
+vcam_publish "Late Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+taken=$(wait_for_line "cloakcam: using camera Late Camera" 5)
+# The reference still holds the test pattern; a key takes the camera's.
+sleep 0.5
+xdotool windowfocus --sync "$window" key space
+expect_bars
+quit
+vcam_withdraw "Late Camera"
+pass "taken up after $taken ms"
+
+context="camera named"
+vcam_publish "Green Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1" green
+vcam_publish "Test Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+CLOAKCAM_DEVICE="Test Camera" launch
+expect_bars
+quit
+vcam_withdraw "Green Camera"
+vcam_withdraw "Test Camera"
+pass
+
+echo "camera: $passed passed, 0 failed"
