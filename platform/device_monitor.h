@@ -12,7 +12,8 @@
 
 #include <functional>
 
-// The video sources listed now, each with a reference for the caller.
+// The video sources listed now, each with a reference for the caller. Waits
+// a moment for the monitor's first list, never longer.
 GList *listVideoSources();
 
 // `listener` hears of each video source added (true) or removed (false), on

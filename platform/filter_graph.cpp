@@ -3,6 +3,7 @@
 
 #include "platform/camera_watch.h"
 #include "platform/gst_filter.h"
+#include "platform/state_change.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -59,12 +60,56 @@ GstElement *makeConversion(int width, int height) {
     return bin;
 }
 
+// What the graph's owner is told, and the watch over its camera. It is
+// shared with the pipeline's bus and the watch, which may still speak while
+// a pipeline that would not stop in time is stopping by itself after the
+// graph has gone.
+struct Mailbox {
+    struct Event {
+        LONG code;
+        LONG_PTR param1;
+        LONG_PTR param2;
+    };
+
+    void post(LONG code, LONG_PTR param1, LONG_PTR param2) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back({code, param1, param2});
+        arrived.notify_one();
+    }
+
+    std::shared_ptr<CameraWatch> currentWatch() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return watch;
+    }
+
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<Event> events;
+    std::shared_ptr<CameraWatch> watch;
+};
+
+// Runs on whichever thread posts; nothing else reads the bus, so every
+// message is dropped once looked at.
+GstBusSyncReply onMessage(GstBus *, GstMessage *message, gpointer data) {
+    const std::shared_ptr<Mailbox> &mailbox = *static_cast<std::shared_ptr<Mailbox> *>(data);
+    if (std::shared_ptr<CameraWatch> watch = mailbox->currentWatch())
+        watch->pipelineMessage(message);
+    else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+        mailbox->post(EC_ERRORABORT, E_FAIL, 0);
+    // A message the handler drops is the handler's to free.
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
 class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMediaEventEx {
   public:
-    FilterGraph() : pipeline_(gst_pipeline_new("cloakcam")) {
+    FilterGraph() : pipeline_(gst_pipeline_new("cloakcam")), mailbox_(std::make_shared<Mailbox>()) {
         gst_object_ref_sink(pipeline_);
+        // The bus keeps its own hold on the mailbox until it goes.
         GstBus *bus = gst_element_get_bus(pipeline_);
-        gst_bus_set_sync_handler(bus, onMessage, this, nullptr);
+        gst_bus_set_sync_handler(
+            bus, onMessage, new std::shared_ptr<Mailbox>(mailbox_),
+            [](gpointer held) { delete static_cast<std::shared_ptr<Mailbox> *>(held); });
         gst_object_unref(bus);
     }
 
@@ -128,20 +173,30 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
         return hr;
     }
 
+    // S_FALSE while the graph is still on its way to running, as Windows
+    // answers; a camera that fails on the way says so through an event.
     HRESULT STDMETHODCALLTYPE Run() override {
         watchCamera();
-        GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PLAYING);
-        if (result == GST_STATE_CHANGE_FAILURE) {
-            gst_element_set_state(pipeline_, GST_STATE_NULL);
-            running_ = false;
+        auto result = std::make_shared<GstStateChangeReturn>(GST_STATE_CHANGE_ASYNC);
+        GstElement *pipeline = GST_ELEMENT(gst_object_ref(pipeline_));
+        const bool done = changeWithinBound([pipeline, result] {
+            *result = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+            if (*result == GST_STATE_CHANGE_FAILURE)
+                gst_element_set_state(pipeline, GST_STATE_NULL);
+            gst_object_unref(pipeline);
+        });
+        running_ = !done || *result != GST_STATE_CHANGE_FAILURE;
+        if (!running_)
             return E_FAIL;
-        }
-        running_ = true;
-        return result == GST_STATE_CHANGE_ASYNC ? S_FALSE : S_OK;
+        return !done || *result == GST_STATE_CHANGE_ASYNC ? S_FALSE : S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE Stop() override {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        GstElement *pipeline = GST_ELEMENT(gst_object_ref(pipeline_));
+        changeWithinBound([pipeline] {
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            gst_object_unref(pipeline);
+        });
         running_ = false;
         return S_OK;
     }
@@ -152,16 +207,17 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
                                        LONG timeout) override {
         if (!code || !param1 || !param2)
             return E_POINTER;
-        std::unique_lock<std::mutex> lock(eventsMutex_);
-        auto queued = [this] { return !events_.empty(); };
+        Mailbox &mailbox = *mailbox_;
+        std::unique_lock<std::mutex> lock(mailbox.mutex);
+        auto queued = [&mailbox] { return !mailbox.events.empty(); };
         if (timeout < 0)
-            eventArrived_.wait(lock, queued);
-        else if (!eventArrived_.wait_for(lock, std::chrono::milliseconds(timeout), queued))
+            mailbox.arrived.wait(lock, queued);
+        else if (!mailbox.arrived.wait_for(lock, std::chrono::milliseconds(timeout), queued))
             return E_ABORT;
-        *code = events_.front().code;
-        *param1 = events_.front().param1;
-        *param2 = events_.front().param2;
-        events_.pop_front();
+        *code = mailbox.events.front().code;
+        *param1 = mailbox.events.front().param1;
+        *param2 = mailbox.events.front().param2;
+        mailbox.events.pop_front();
         return S_OK;
     }
 
@@ -169,35 +225,31 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
     HRESULT STDMETHODCALLTYPE FreeEventParams(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
 
   private:
-    struct Event {
-        LONG code;
-        LONG_PTR param1;
-        LONG_PTR param2;
-    };
-
-    void postEvent(LONG code, LONG_PTR param1, LONG_PTR param2) {
-        std::lock_guard<std::mutex> lock(eventsMutex_);
-        events_.push_back({code, param1, param2});
-        eventArrived_.notify_one();
-    }
-
+    // The pipeline stops, and lets go of the filters, where it cannot hold
+    // up the caller: in time, everything is released before this returns;
+    // otherwise it finishes by itself.
     ~FilterGraph() {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
-        // No streaming thread is left to reach the watch.
-        {
-            std::lock_guard<std::mutex> lock(watchMutex_);
-            watch_.reset();
-        }
-        // Filters may outlive the graph, so they leave it disconnected.
-        for (IBaseFilter *filter : filters_) {
-            disconnect(filter);
-            gst_bin_remove(GST_BIN(pipeline_), filterBin(filter));
-            filter->Release();
-        }
-        GstBus *bus = gst_element_get_bus(pipeline_);
-        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-        gst_object_unref(bus);
-        gst_object_unref(pipeline_);
+        GstElement *pipeline = pipeline_;
+        std::vector<IBaseFilter *> filters = std::move(filters_);
+        std::shared_ptr<Mailbox> mailbox = mailbox_;
+        changeWithinBound([pipeline, filters, mailbox] {
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            // No streaming thread is left to reach the watch. It goes outside
+            // the lock, which the device list's callers may be waiting for.
+            std::shared_ptr<CameraWatch> watch;
+            {
+                std::lock_guard<std::mutex> lock(mailbox->mutex);
+                watch.swap(mailbox->watch);
+            }
+            watch.reset();
+            // Filters may outlive the graph, so they leave it disconnected.
+            for (IBaseFilter *filter : filters) {
+                disconnect(filter);
+                gst_bin_remove(GST_BIN(pipeline), filterBin(filter));
+                filter->Release();
+            }
+            gst_object_unref(pipeline);
+        });
     }
 
     static void disconnect(IBaseFilter *filter) {
@@ -276,51 +328,31 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
     // A camera in the graph is watched from the first Run until the graph
     // goes, so that its loss and its return reach the graph's owner.
     void watchCamera() {
-        if (watch())
+        if (mailbox_->currentWatch())
             return;
         for (IBaseFilter *filter : filters_) {
             void *found = nullptr;
             if (SUCCEEDED(filter->QueryInterface(IID_IGstCamera, &found))) {
                 auto *camera = static_cast<IGstCamera *>(found);
+                std::weak_ptr<Mailbox> mailbox = mailbox_;
                 auto watch = std::make_shared<CameraWatch>(
-                    camera, [this](LONG code, LONG_PTR param1, LONG_PTR param2) {
-                        postEvent(code, param1, param2);
+                    camera, [mailbox](LONG code, LONG_PTR param1, LONG_PTR param2) {
+                        if (std::shared_ptr<Mailbox> open = mailbox.lock())
+                            open->post(code, param1, param2);
                     });
                 camera->Release();
-                std::lock_guard<std::mutex> lock(watchMutex_);
-                watch_ = std::move(watch);
+                std::lock_guard<std::mutex> lock(mailbox_->mutex);
+                mailbox_->watch = std::move(watch);
                 return;
             }
         }
-    }
-
-    std::shared_ptr<CameraWatch> watch() {
-        std::lock_guard<std::mutex> lock(watchMutex_);
-        return watch_;
-    }
-
-    // Runs on whichever thread posts; nothing else reads the bus, so every
-    // message is dropped once looked at.
-    static GstBusSyncReply onMessage(GstBus *, GstMessage *message, gpointer self) {
-        auto *graph = static_cast<FilterGraph *>(self);
-        if (std::shared_ptr<CameraWatch> watch = graph->watch())
-            watch->pipelineMessage(message);
-        else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
-            graph->postEvent(EC_ERRORABORT, E_FAIL, 0);
-        // A message the handler drops is the handler's to free.
-        gst_message_unref(message);
-        return GST_BUS_DROP;
     }
 
     GstElement *pipeline_;
     std::vector<IBaseFilter *> filters_;
     bool running_ = false;
     ULONG refs_ = 1;
-    std::mutex watchMutex_;
-    std::shared_ptr<CameraWatch> watch_;
-    std::mutex eventsMutex_;
-    std::condition_variable eventArrived_;
-    std::deque<Event> events_;
+    std::shared_ptr<Mailbox> mailbox_;
 };
 
 } // namespace

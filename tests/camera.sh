@@ -128,4 +128,30 @@ vcam_withdraw "Green Camera"
 vcam_withdraw "Test Camera"
 pass
 
+# A camera service that stops answering must not freeze the window: the
+# program starts on the test pattern, quits at once, and takes the camera
+# up once the service answers again.
+context="PipeWire frozen at start, then thawed"
+vcam_publish "Test Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+kill -STOP "${vcam_daemons[0]}"
+started=$(date +%s%N)
+launch
+wait_for_line "cloakcam: no camera found, showing a test pattern" 5 >/dev/null
+shown=$((($(date +%s%N) - started) / 1000000))
+((shown < 3000)) || fail "the window took $shown ms"
+kill -CONT "${vcam_daemons[0]}"
+taken=$(wait_for_line "cloakcam: using camera Test Camera" 40)
+quit
+pass "window after $shown ms, camera taken up $taken ms after the thaw"
+
+context="PipeWire frozen while the camera streams"
+launch
+expect_bars
+kill -STOP "${vcam_daemons[0]}"
+started=$(date +%s%N)
+quit
+kill -CONT "${vcam_daemons[0]}"
+pass "ended $((($(date +%s%N) - started) / 1000000)) ms after Escape"
+vcam_withdraw "Test Camera"
+
 echo "camera: $passed passed, 0 failed"
