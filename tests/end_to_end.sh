@@ -51,16 +51,22 @@ start_cloakcam() {
     [ -n "$window" ] || fail "no cloakcam window"
 }
 
-# Waits for cloakcam to end and checks it ended with status 0.
-expect_clean_exit() {
-    local asked=$SECONDS
-    for _ in $(seq 100); do
+# Waits up to LIMIT seconds for cloakcam to end; its exit status goes to
+# `status`.
+wait_for_end() {
+    for _ in $(seq $(($1 * 10))); do
         kill -0 "$app" 2>/dev/null || break
         sleep 0.1
     done
-    kill -0 "$app" 2>/dev/null && fail "cloakcam did not end within 10 s"
-    local status=0
+    kill -0 "$app" 2>/dev/null && fail "cloakcam did not end within $1 s"
+    status=0
     wait "$app" || status=$?
+}
+
+# Waits for cloakcam to end and checks it ended with status 0.
+expect_clean_exit() {
+    local asked=$SECONDS
+    wait_for_end 10
     [ "$status" -eq 0 ] || fail "cloakcam ended with status $status"
     echo "ended with status 0 within $((SECONDS - asked + 1)) s"
 }
