@@ -45,6 +45,53 @@ bool listed(const char *name, const char *list) {
     return false;
 }
 
+// SDL_MapRGB's answer for each value of each component alone. Without a
+// palette, a colour's pixel value is the three put together, which is
+// checked against SDL_MapRGB itself once per format; sdl12-compat rebuilds
+// its format information on every SDL_MapRGB call, which cost a third of a
+// pass.
+struct ColourTables {
+    const SDL_PixelFormat *format = nullptr;
+    Uint32 masks[4] = {};
+    bool usable = false;
+    Uint32 red[256];
+    Uint32 green[256];
+    Uint32 blue[256];
+};
+
+ColourTables colourTables;
+
+bool tablesAgree(SDL_PixelFormat *format) {
+    for (int r = 0; r < 256; r += 17)
+        for (int g = 0; g < 256; g += 17)
+            for (int b = 0; b < 256; b += 17)
+                if ((colourTables.red[r] | colourTables.green[g] | colourTables.blue[b]) !=
+                    SDL_MapRGB(format, Uint8(r), Uint8(g), Uint8(b)))
+                    return false;
+    return true;
+}
+
+void prepareColourTables(SDL_PixelFormat *format) {
+    const Uint32 masks[4] = {format->Rmask, format->Gmask, format->Bmask, format->Amask};
+    if (colourTables.format == format && std::memcmp(masks, colourTables.masks, sizeof masks) == 0)
+        return;
+    colourTables.format = format;
+    std::memcpy(colourTables.masks, masks, sizeof masks);
+    for (int v = 0; v < 256; ++v) {
+        colourTables.red[v] = SDL_MapRGB(format, Uint8(v), 0, 0);
+        colourTables.green[v] = SDL_MapRGB(format, 0, Uint8(v), 0);
+        colourTables.blue[v] = SDL_MapRGB(format, 0, 0, Uint8(v));
+    }
+    colourTables.usable = format->palette == nullptr && tablesAgree(format);
+}
+
+Uint32 mapColour(SDL_PixelFormat *format, const Pixel &p) {
+    if (colourTables.usable)
+        return colourTables.red[Uint8(p.r)] | colourTables.green[Uint8(p.g)] |
+               colourTables.blue[Uint8(p.b)];
+    return SDL_MapRGB(format, Uint8(p.r), Uint8(p.g), Uint8(p.b));
+}
+
 } // namespace
 
 void clearReference() {
@@ -58,16 +105,14 @@ void drawEffect(SDL_Surface *screen, Pixel **pixels) {
     // left to right. Every pixel is still drawn after its own effect step and
     // in index order, and no step reads what another writes, so the records,
     // levels and screen end exactly as with one pixel at a time.
+    prepareColourTables(screen->format);
     int y = 0;
     for (int32_t first = 0; first < numPixels; first += frameWidth, ++y) {
         const int count = numPixels - first < frameWidth ? int(numPixels - first) : frameWidth;
         applyEffectRow(pixels, first, count);
         Pixel *const *row = pixels + first;
-        for (int x = 0; x < count; ++x) {
-            const Pixel &p = *row[x];
-            putPixel16(screen, x, y,
-                       SDL_MapRGB(screen->format, Uint8(p.r), Uint8(p.g), Uint8(p.b)));
-        }
+        for (int x = 0; x < count; ++x)
+            putPixel16(screen, x, y, mapColour(screen->format, *row[x]));
     }
 }
 
