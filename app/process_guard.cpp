@@ -98,3 +98,27 @@ void catchQuitSignals() {
 }
 
 bool quitSignalled() { return signalled != 0; }
+
+#ifdef __linux__
+namespace {
+
+// Runs before any library initialises itself: sdl12-compat loads SDL2 in its
+// own initialiser and aborts when that fails for want of address space,
+// before main could say why, and a library's initialiser may open a file
+// that takes a closed standard descriptor's number.
+void guardBeforeLibraries(int, char **, char **) {
+    reopenClosedStandardStreams();
+    const std::string problem = checkResourceLimits();
+    if (problem.empty())
+        return;
+    const std::string line = "cloakcam: " + problem + "\n";
+    const ssize_t written = write(STDERR_FILENO, line.data(), line.size());
+    (void)written;
+    _exit(1);
+}
+
+__attribute__((section(".preinit_array"),
+               used)) void (*const guard)(int, char **, char **) = guardBeforeLibraries;
+
+} // namespace
+#endif

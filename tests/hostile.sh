@@ -100,7 +100,7 @@ pass
 # AddressSanitizer reserves terabytes of shadow memory: a sanitized build
 # cannot run under an address-space limit at all.
 if [ -z "${ASAN_OPTIONS:-}" ]; then
-    for space in 50000 250000; do
+    for space in 20000 50000 250000; do
         context="ulimit -v $space"
         launch "ulimit -v $space"
         expect_end 1 5 "too little address space (limit $space KiB"
