@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 int32_t numPixels = framePixels;
-int32_t frameCount = 0;
 Pixel snapshot[framePixels] = {};
 int32_t lastLevel[framePixels] = {};
 
@@ -31,6 +30,12 @@ int average(const Pixel &p) { return (p.r + p.g + p.b) / 3; }
 void takeReference(Pixel *pixels[]) {
     for (int32_t i = 0; i < numPixels; ++i) {
         snapshot[i] = *pixels[i];
+    }
+}
+
+void clearReference() {
+    for (int32_t i = 0; i < numPixels; ++i) {
+        snapshot[i] = Pixel{0, 0, 0};
     }
 }
 

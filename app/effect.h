@@ -1,22 +1,17 @@
 #ifndef CLOAKCAM_APP_EFFECT_H
 #define CLOAKCAM_APP_EFFECT_H
 
-#include <SDL.h>
+// The displacement effect: its state, which lives as long as the program, and
+// the per-pixel rule.
 
 #include <cstdint>
 
+#include "app/frame.h"
 #include "common/pixel.h"
 
-constexpr int frameWidth = 320;
-constexpr int frameHeight = 240;
-constexpr int framePixels = frameWidth * frameHeight;
-
-// The bound of every per-pixel loop. Nothing writes it.
+// The bound of every per-pixel loop; framePixels in the program, smaller in
+// tests that work on part of a frame.
 extern int32_t numPixels;
-// Passes of the main loop so far; the reference is taken when it reads 20.
-// It stays at INT32_MAX rather than wrapping, which would come back through
-// 20 and retake the reference.
-extern int32_t frameCount;
 // The reference picture the live frame is compared with.
 extern Pixel snapshot[framePixels];
 // The brightness of each live pixel in the previous pass, before the effect
@@ -27,6 +22,10 @@ int average(const Pixel &p);
 
 // Copies the live frame into the reference.
 void takeReference(Pixel *pixels[]);
+
+// Blanks the reference, so that before one is taken the picture shows black
+// wherever nothing moves.
+void clearReference();
 
 // Replaces live pixel i by the reference, shifted up and to the right where
 // the picture differs from the reference and brightened where it changed
@@ -39,15 +38,5 @@ void applyEffect(Pixel *pixels[], int i);
 // through stage by stage rather than pixel by pixel; a whole row goes that
 // way, in steps the vectoriser can take several pixels at a time.
 void applyEffectRow(Pixel *pixels[], int first, int count);
-
-// Stores a 16-bit colour at (x, y). The caller keeps (x, y) on the surface
-// and the surface 16 bits deep; nothing is locked or checked.
-// Inline: the pass calls it for every pixel, and only inlined can the
-// address arithmetic follow the pass's own walk along the row.
-inline void putPixel16(SDL_Surface *surface, int x, int y, Uint32 colour) {
-    Uint8 *address = static_cast<Uint8 *>(surface->pixels) + y * surface->pitch +
-                     x * surface->format->BytesPerPixel;
-    *reinterpret_cast<Uint16 *>(address) = static_cast<Uint16>(colour);
-}
 
 #endif

@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "app/effect.h"
+#include "app/screen.h"
+
+int32_t frameCount = 0;
 
 namespace {
 
@@ -93,12 +96,6 @@ Uint32 mapColour(SDL_PixelFormat *format, const Pixel &p) {
 }
 
 } // namespace
-
-void clearReference() {
-    for (int32_t i = 0; i < numPixels; ++i) {
-        snapshot[i] = Pixel{0, 0, 0};
-    }
-}
 
 void drawEffect(SDL_Surface *screen, Pixel **pixels) {
     // A row at a time: the effect goes through the row, then the row is drawn

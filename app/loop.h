@@ -3,14 +3,16 @@
 
 #include <SDL.h>
 
+#include <cstdint>
 #include <string>
 
 #include "capture/video_image.h"
 #include "common/pixel.h"
 
-// Blanks the reference, so that before one is taken the picture shows black
-// wherever nothing moves.
-void clearReference();
+// Passes of the main loop so far; the reference is taken when it reads 20.
+// It stays at INT32_MAX rather than wrapping, which would come back through
+// 20 and retake the reference.
+extern int32_t frameCount;
 
 // One pass of the main loop: counts it, handles at most one pending event,
 // fetches the camera frame, takes the reference on the 20th pass (or the pass

@@ -19,6 +19,7 @@
 
 #include "app/effect.h"
 #include "app/loop.h"
+#include "app/screen.h"
 #include "capture/video_image.h"
 
 namespace {

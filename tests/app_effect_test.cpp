@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "app/effect.h"
+#include "app/loop.h"
+#include "app/screen.h"
 
 static bool operator==(const Pixel &a, const Pixel &b) {
     return a.r == b.r && a.g == b.g && a.b == b.b;
