@@ -1,7 +1,7 @@
 // The capture filter: a camera (or the test pattern) behind one output pin,
 // whose stream configuration chooses the picture size of the connection.
 
-#include "platform/gst_filter.h"
+#include "platform/com_object.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -82,7 +82,7 @@ class StreamConfig final : public IAMStreamConfig {
     GUID subtype_;
 };
 
-class CaptureFilter final : public IBaseFilter, public IGstFilter, public IGstCamera {
+class CaptureFilter final : public ComObject<IBaseFilter, IGstFilter, IGstCamera> {
   public:
     CaptureFilter(GstElement *source, GstDevice *device, int width, int height, const GUID &subtype)
         : bin_(makeFilterBin("capture", source)),
@@ -94,32 +94,6 @@ class CaptureFilter final : public IBaseFilter, public IGstFilter, public IGstCa
         config_.attach(&pin_);
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IBaseFilter)
-            *object = static_cast<IBaseFilter *>(this);
-        else if (riid == IID_IGstFilter)
-            *object = static_cast<IGstFilter *>(this);
-        else if (riid == IID_IGstCamera && device_)
-            *object = static_cast<IGstCamera *>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **pins) override {
         return createEnumPins({&pin_}, pins);
     }
@@ -128,8 +102,14 @@ class CaptureFilter final : public IBaseFilter, public IGstFilter, public IGstCa
 
     GstDevice *device() override { return GST_DEVICE(gst_object_ref(device_)); }
 
+  protected:
+    // Only a camera's filter has a device to watch.
+    void *findInterface(REFIID riid) override {
+        return riid == IID_IGstCamera && !device_ ? nullptr : ComObject::findInterface(riid);
+    }
+
   private:
-    ~CaptureFilter() {
+    ~CaptureFilter() override {
         gst_object_unref(bin_);
         if (device_)
             gst_object_unref(device_);
@@ -139,7 +119,6 @@ class CaptureFilter final : public IBaseFilter, public IGstFilter, public IGstCa
     GstDevice *device_;
     StreamConfig config_;
     Pin pin_;
-    ULONG refs_ = 1;
 };
 
 } // namespace

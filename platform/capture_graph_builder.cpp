@@ -1,7 +1,7 @@
 // The capture graph builder: finds interfaces on filters and their pins, and
 // renders a source's free output pin.
 
-#include "platform/gst_filter.h"
+#include "platform/com_object.h"
 
 namespace {
 
@@ -35,29 +35,8 @@ IPin *freePin(IBaseFilter *filter, PIN_DIRECTION wanted) {
     });
 }
 
-class CaptureGraphBuilder final : public ICaptureGraphBuilder2 {
+class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ICaptureGraphBuilder2) {
-            *object = static_cast<ICaptureGraphBuilder2 *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder *graph) override {
         if (!graph)
             return E_POINTER;
@@ -108,7 +87,7 @@ class CaptureGraphBuilder final : public ICaptureGraphBuilder2 {
     }
 
   private:
-    ~CaptureGraphBuilder() {
+    ~CaptureGraphBuilder() override {
         if (graph_)
             graph_->Release();
     }
@@ -135,14 +114,10 @@ class CaptureGraphBuilder final : public ICaptureGraphBuilder2 {
     }
 
     IGraphBuilder *graph_ = nullptr;
-    ULONG refs_ = 1;
 };
 
 } // namespace
 
 HRESULT createCaptureGraphBuilder(REFIID riid, void **object) {
-    auto *builder = new CaptureGraphBuilder();
-    HRESULT hr = builder->QueryInterface(riid, object);
-    builder->Release();
-    return hr;
+    return createObject<CaptureGraphBuilder>(riid, object);
 }

@@ -1,8 +1,8 @@
 // The system device enumerator: lists GStreamer's video sources as monikers.
 
+#include "platform/com_object.h"
 #include "platform/device_list.h"
 #include "platform/device_monitor.h"
-#include "platform/gst_filter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -79,76 +79,14 @@ std::vector<DeviceEntry> findCameras() {
     return cameras;
 }
 
-class EnumMoniker final : public IEnumMoniker {
+IMoniker *monikerFor(const DeviceEntry &entry) {
+    IMoniker *moniker = nullptr;
+    createMoniker(entry.device.get(), &moniker);
+    return moniker;
+}
+
+class SystemDeviceEnum final : public ComObject<ICreateDevEnum> {
   public:
-    explicit EnumMoniker(std::vector<DeviceEntry> devices) : devices_(std::move(devices)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumMoniker) {
-            *object = static_cast<IEnumMoniker *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker **monikers, ULONG *fetched) override {
-        if (!monikers)
-            return E_POINTER;
-        if (count > 1 && !fetched)
-            return E_INVALIDARG;
-        ULONG done = 0;
-        for (; done < count && next_ < devices_.size(); ++done, ++next_) {
-            createMoniker(devices_[next_].device.get(), &monikers[done]);
-        }
-        if (fetched)
-            *fetched = done;
-        return done == count ? S_OK : S_FALSE;
-    }
-
-  private:
-    ~EnumMoniker() = default;
-
-    std::vector<DeviceEntry> devices_;
-    size_t next_ = 0;
-    ULONG refs_ = 1;
-};
-
-class SystemDeviceEnum final : public ICreateDevEnum {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ICreateDevEnum) {
-            *object = static_cast<ICreateDevEnum *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker **monikers,
                                                     DWORD) override {
         if (!monikers)
@@ -160,21 +98,14 @@ class SystemDeviceEnum final : public ICreateDevEnum {
         // Like Windows: an empty category has no enumerator at all.
         if (cameras.empty())
             return S_FALSE;
-        *monikers = new EnumMoniker(sortDevices(std::move(cameras)));
+        *monikers = new ComEnumerator<IEnumMoniker, IMoniker, DeviceEntry>(
+            sortDevices(std::move(cameras)), monikerFor);
         return S_OK;
     }
-
-  private:
-    ~SystemDeviceEnum() = default;
-
-    ULONG refs_ = 1;
 };
 
 } // namespace
 
 HRESULT createSystemDeviceEnum(REFIID riid, void **object) {
-    auto *deviceEnum = new SystemDeviceEnum();
-    HRESULT hr = deviceEnum->QueryInterface(riid, object);
-    deviceEnum->Release();
-    return hr;
+    return createObject<SystemDeviceEnum>(riid, object);
 }

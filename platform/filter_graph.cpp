@@ -2,7 +2,7 @@
 // the conversions that Connect puts between pins.
 
 #include "platform/camera_watch.h"
-#include "platform/gst_filter.h"
+#include "platform/com_object.h"
 #include "platform/state_change.h"
 
 #include <chrono>
@@ -101,7 +101,7 @@ GstBusSyncReply onMessage(GstBus *, GstMessage *message, gpointer data) {
     return GST_BUS_DROP;
 }
 
-class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMediaEventEx {
+class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaEventEx> {
   public:
     FilterGraph() : pipeline_(gst_pipeline_new("cloakcam")), mailbox_(std::make_shared<Mailbox>()) {
         gst_object_ref_sink(pipeline_);
@@ -111,32 +111,6 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
             bus, onMessage, new std::shared_ptr<Mailbox>(mailbox_),
             [](gpointer held) { delete static_cast<std::shared_ptr<Mailbox> *>(held); });
         gst_object_unref(bus);
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IFilterGraph || riid == IID_IGraphBuilder)
-            *object = static_cast<IGraphBuilder *>(this);
-        else if (riid == IID_IMediaControl)
-            *object = static_cast<IMediaControl *>(this);
-        else if (riid == IID_IMediaEvent || riid == IID_IMediaEventEx)
-            *object = static_cast<IMediaEventEx *>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter *filter, LPCWSTR name) override {
@@ -221,6 +195,17 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
         return S_OK;
     }
 
+  protected:
+    // Windows answers for the interfaces these derive from too.
+    void *findInterface(REFIID riid) override {
+        if (riid == IID_IFilterGraph)
+            return static_cast<IGraphBuilder *>(this);
+        if (riid == IID_IMediaEvent)
+            return static_cast<IMediaEventEx *>(this);
+        return ComObject::findInterface(riid);
+    }
+
+  public:
     // The events posted here carry no allocated parameters.
     HRESULT STDMETHODCALLTYPE FreeEventParams(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
 
@@ -228,7 +213,7 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
     // The pipeline stops, and lets go of the filters, where it cannot hold
     // up the caller: in time, everything is released before this returns;
     // otherwise it finishes by itself.
-    ~FilterGraph() {
+    ~FilterGraph() override {
         GstElement *pipeline = pipeline_;
         std::vector<IBaseFilter *> filters = std::move(filters_);
         std::shared_ptr<Mailbox> mailbox = mailbox_;
@@ -351,15 +336,11 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, public IMe
     GstElement *pipeline_;
     std::vector<IBaseFilter *> filters_;
     bool running_ = false;
-    ULONG refs_ = 1;
     std::shared_ptr<Mailbox> mailbox_;
 };
 
 } // namespace
 
 HRESULT createFilterGraph(REFIID riid, void **object) {
-    auto *graph = new FilterGraph();
-    HRESULT hr = graph->QueryInterface(riid, object);
-    graph->Release();
-    return hr;
+    return createObject<FilterGraph>(riid, object);
 }

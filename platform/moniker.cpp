@@ -1,8 +1,8 @@
 // A moniker for one video source: binding it makes the capture filter, and
 // its property bag holds the name and path the system gives the device.
 
+#include "platform/com_object.h"
 #include "platform/device_list.h"
-#include "platform/gst_filter.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -116,30 +116,9 @@ HRESULT bindDevice(GstDevice *device, IBaseFilter **filter) {
 
 // The device's FriendlyName and DevicePath, as Windows keeps them for a
 // video input device.
-class PropertyBag final : public IPropertyBag {
+class PropertyBag final : public ComObject<IPropertyBag> {
   public:
     explicit PropertyBag(GstDevice *device) : entry_(describeDevice(device)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
-            *object = static_cast<IPropertyBag *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT *value, IErrorLog *) override {
         if (!name || !value)
@@ -166,36 +145,12 @@ class PropertyBag final : public IPropertyBag {
     }
 
   private:
-    ~PropertyBag() = default;
-
     DeviceEntry entry_;
-    ULONG refs_ = 1;
 };
 
-class Moniker final : public IMoniker {
+class Moniker final : public ComObject<IMoniker> {
   public:
     explicit Moniker(GstDevice *device) : device_(GST_DEVICE(gst_object_ref(device))) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IMoniker) {
-            *object = static_cast<IMoniker *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx *, IMoniker *, REFIID riid,
                                            void **object) override {
@@ -213,19 +168,13 @@ class Moniker final : public IMoniker {
 
     HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx *, IMoniker *, REFIID riid,
                                             void **object) override {
-        if (!object)
-            return E_POINTER;
-        auto *bag = new PropertyBag(device_);
-        HRESULT hr = bag->QueryInterface(riid, object);
-        bag->Release();
-        return hr;
+        return createObject<PropertyBag>(riid, object, device_);
     }
 
   private:
-    ~Moniker() { gst_object_unref(device_); }
+    ~Moniker() override { gst_object_unref(device_); }
 
     GstDevice *device_;
-    ULONG refs_ = 1;
 };
 
 } // namespace

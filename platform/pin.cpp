@@ -1,6 +1,6 @@
 // The pin shared by all filters, and the bin every filter wraps its elements in.
 
-#include "platform/gst_filter.h"
+#include "platform/com_object.h"
 
 Pin::Pin(IBaseFilter &owner, GstPad *pad, PIN_DIRECTION direction, IAMStreamConfig *streamConfig)
     : owner_(owner), pad_(pad), direction_(direction), streamConfig_(streamConfig) {}
@@ -64,68 +64,18 @@ GstElement *makeFilterBin(const char *name, GstElement *element) {
     return bin;
 }
 
-namespace {
-
-class EnumPins final : public IEnumPins {
-  public:
-    explicit EnumPins(const std::vector<IPin *> &pins) : pins_(pins) {
-        for (IPin *pin : pins_)
-            pin->AddRef();
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumPins) {
-            *object = static_cast<IEnumPins *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **pins, ULONG *fetched) override {
-        if (!pins)
-            return E_POINTER;
-        if (count > 1 && !fetched)
-            return E_INVALIDARG;
-        ULONG done = 0;
-        while (done < count && next_ < pins_.size()) {
-            pins[done] = pins_[next_++];
-            pins[done]->AddRef();
-            ++done;
-        }
-        if (fetched)
-            *fetched = done;
-        return done == count ? S_OK : S_FALSE;
-    }
-
-  private:
-    ~EnumPins() {
-        for (IPin *pin : pins_)
-            pin->Release();
-    }
-
-    std::vector<IPin *> pins_;
-    size_t next_ = 0;
-    ULONG refs_ = 1;
-};
-
-} // namespace
-
 HRESULT createEnumPins(const std::vector<IPin *> &pins, IEnumPins **out) {
     if (!out)
         return E_POINTER;
-    *out = new EnumPins(pins);
+    // The enumerator holds each pin, and so its filter, while it lives.
+    for (IPin *pin : pins)
+        pin->AddRef();
+    *out = new ComEnumerator<IEnumPins, IPin, IPin *>(
+        pins,
+        [](IPin *const &pin) {
+            pin->AddRef();
+            return pin;
+        },
+        [](IPin *const &pin) { pin->Release(); });
     return S_OK;
 }

@@ -1,7 +1,7 @@
 // The Sample Grabber: passes the stream through and keeps a copy of the latest
 // picture, laid out as Windows lays out RGB24 (rows padded to four bytes).
 
-#include "platform/gst_filter.h"
+#include "platform/com_object.h"
 
 #include <gst/video/video.h>
 
@@ -10,7 +10,7 @@
 
 namespace {
 
-class SampleGrabber final : public IBaseFilter, public ISampleGrabber, public IGstFilter {
+class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFilter> {
   public:
     SampleGrabber()
         : filter_(gst_element_factory_make("capsfilter", nullptr)),
@@ -22,32 +22,6 @@ class SampleGrabber final : public IBaseFilter, public ISampleGrabber, public IG
         GstPad *src = gst_element_get_static_pad(filter_, "src");
         probe_ = gst_pad_add_probe(src, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, this, nullptr);
         gst_object_unref(src);
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IBaseFilter)
-            *object = static_cast<IBaseFilter *>(this);
-        else if (riid == IID_ISampleGrabber)
-            *object = static_cast<ISampleGrabber *>(this);
-        else if (riid == IID_IGstFilter)
-            *object = static_cast<IGstFilter *>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **pins) override {
@@ -106,7 +80,7 @@ class SampleGrabber final : public IBaseFilter, public ISampleGrabber, public IG
     }
 
   private:
-    ~SampleGrabber() {
+    ~SampleGrabber() override {
         GstPad *src = gst_element_get_static_pad(filter_, "src");
         gst_pad_remove_probe(src, probe_);
         gst_object_unref(src);
@@ -164,7 +138,6 @@ class SampleGrabber final : public IBaseFilter, public ISampleGrabber, public IG
     Pin input_;
     Pin output_;
     gulong probe_;
-    ULONG refs_ = 1;
 
     std::mutex mutex_;
     bool buffering_ = false;
@@ -176,8 +149,5 @@ class SampleGrabber final : public IBaseFilter, public ISampleGrabber, public IG
 } // namespace
 
 HRESULT createSampleGrabber(REFIID riid, void **object) {
-    auto *grabber = new SampleGrabber();
-    HRESULT hr = grabber->QueryInterface(riid, object);
-    grabber->Release();
-    return hr;
+    return createObject<SampleGrabber>(riid, object);
 }
