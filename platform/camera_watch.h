@@ -10,7 +10,7 @@
 // Messages arrive through sync handlers on whichever thread posts them, so
 // nothing here waits for anything.
 
-#include "platform/gst_filter.h"
+#include "platform/gst_interfaces.h"
 
 #include <functional>
 #include <mutex>

@@ -2,6 +2,8 @@
 // whose stream configuration chooses the picture size of the connection.
 
 #include "platform/com_object.h"
+#include "platform/filters.h"
+#include "platform/pin.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -2,6 +2,7 @@
 // renders a source's free output pin.
 
 #include "platform/com_object.h"
+#include "platform/filters.h"
 
 namespace {
 

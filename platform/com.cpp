@@ -1,11 +1,12 @@
-// COM's object creation and task allocator on top of GStreamer.
+// COM's start, task allocator and automation strings, on top of GStreamer.
 
-#include "platform/gst_filter.h"
+#include "platform/com.h"
 
-#include <cwchar>
+#include <gst/gst.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 bool operator==(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
@@ -18,39 +19,6 @@ HRESULT CoInitialize(LPVOID) {
 void CoUninitialize() {
     // GStreamer is left running: deinitialising it cannot be undone within a
     // process, and objects may outlive the caller's CoUninitialize.
-}
-
-namespace {
-
-struct ClassEntry {
-    const CLSID &clsid;
-    HRESULT (*create)(REFIID riid, void **object);
-};
-
-const ClassEntry classes[] = {
-    {CLSID_FilterGraph, createFilterGraph},
-    {CLSID_SystemDeviceEnum, createSystemDeviceEnum},
-    {CLSID_CaptureGraphBuilder2, createCaptureGraphBuilder},
-    {CLSID_SampleGrabber, createSampleGrabber},
-    {CLSID_NullRenderer, createNullRenderer},
-};
-
-} // namespace
-
-HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD, REFIID riid, LPVOID *object) {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (outer)
-        return CLASS_E_NOAGGREGATION;
-    for (const ClassEntry &entry : classes) {
-        if (entry.clsid == clsid) {
-            // Objects built before CoInitialize still need a working GStreamer.
-            gst_init(nullptr, nullptr);
-            return entry.create(riid, object);
-        }
-    }
-    return REGDB_E_CLASSNOTREG;
 }
 
 LPVOID CoTaskMemAlloc(SIZE_T size) { return std::malloc(size ? size : 1); }

@@ -3,6 +3,7 @@
 
 #include "platform/camera_watch.h"
 #include "platform/com_object.h"
+#include "platform/filters.h"
 #include "platform/state_change.h"
 
 #include <chrono>

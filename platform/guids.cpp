@@ -1,6 +1,6 @@
 // The identifiers, with the values Windows gives them.
 
-#include "platform/gst_filter.h"
+#include "platform/gst_interfaces.h"
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IEnumMoniker = {0x00000102, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};

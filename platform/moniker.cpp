@@ -3,6 +3,7 @@
 
 #include "platform/com_object.h"
 #include "platform/device_list.h"
+#include "platform/filters.h"
 
 #include <cstdlib>
 #include <cstring>

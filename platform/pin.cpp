@@ -1,5 +1,7 @@
 // The pin shared by all filters, and the bin every filter wraps its elements in.
 
+#include "platform/pin.h"
+
 #include "platform/com_object.h"
 
 Pin::Pin(IBaseFilter &owner, GstPad *pad, PIN_DIRECTION direction, IAMStreamConfig *streamConfig)

@@ -2,6 +2,8 @@
 // picture, laid out as Windows lays out RGB24 (rows padded to four bytes).
 
 #include "platform/com_object.h"
+#include "platform/filters.h"
+#include "platform/pin.h"
 
 #include <gst/video/video.h>
 

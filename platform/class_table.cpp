@@ -1,0 +1,36 @@
+// CoCreateInstance: the classes the stand-in offers, by their Windows ids.
+
+#include "platform/filters.h"
+
+namespace {
+
+struct ClassEntry {
+    const CLSID &clsid;
+    HRESULT (*create)(REFIID riid, void **object);
+};
+
+const ClassEntry classes[] = {
+    {CLSID_FilterGraph, createFilterGraph},
+    {CLSID_SystemDeviceEnum, createSystemDeviceEnum},
+    {CLSID_CaptureGraphBuilder2, createCaptureGraphBuilder},
+    {CLSID_SampleGrabber, createSampleGrabber},
+    {CLSID_NullRenderer, createNullRenderer},
+};
+
+} // namespace
+
+HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD, REFIID riid, LPVOID *object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    for (const ClassEntry &entry : classes) {
+        if (entry.clsid == clsid) {
+            // Objects built before CoInitialize still need a working GStreamer.
+            gst_init(nullptr, nullptr);
+            return entry.create(riid, object);
+        }
+    }
+    return REGDB_E_CLASSNOTREG;
+}
