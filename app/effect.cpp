@@ -12,6 +12,51 @@ namespace {
 // Differences of average brightness up to this much count as noise.
 constexpr int threshold = 20;
 
+// The effect's rule for pixel i, from the brightness sums of the live pixel
+// and of its reference and from the level it had in the previous pass: its
+// new level, the reference pixel it shows, and how much that is brightened.
+// Word is the arithmetic: signed, as the rule is defined, or unsigned, which
+// gives the same figures where no sum or level is negative (as with
+// everything from the camera) and vectorises in fewer steps, since unsigned
+// division by a constant needs no sign corrections. Always inlined: each of
+// the row's processor variants must compile it for its own instructions.
+template <typename Word>
+__attribute__((always_inline)) inline void step(int32_t sum, int32_t referenceSum, int32_t &level,
+                                                int i, int32_t &source, int32_t &boost) {
+    const Word current = Word(sum) / 3;
+    const Word reference = Word(referenceSum) / 3;
+    const Word previous = Word(level);
+    const Word diff = reference > current ? reference - current : current - reference;
+    const Word motion = previous > current ? previous - current : current - previous;
+    level = int32_t(current);
+    // Taken on the linear index, so a source beyond the right edge wraps to
+    // the next row. It never lies below i, hence only the lower bound needs
+    // a check; index 0 is deliberately never a displaced source.
+    const int j = i + int(diff / 10) - int(diff / 2) * frameWidth;
+    source = (diff > Word(threshold) && j > 0) ? j : i;
+    // Adding nothing where there is no motion leaves the value as it is,
+    // and spares a branch on every pixel.
+    boost = motion > Word(threshold) ? 2 * int(motion) - 10 : 0;
+}
+
+__attribute__((always_inline)) inline int32_t sumOf(const Pixel &p) { return p.r + p.g + p.b; }
+
+// The boost is positive, so only the top can be overshot.
+__attribute__((always_inline)) inline Pixel brightened(const Pixel &from, int32_t boost) {
+    return Pixel{std::min<int32_t>(from.r + boost, 255), std::min<int32_t>(from.g + boost, 255),
+                 std::min<int32_t>(from.b + boost, 255)};
+}
+
+// The row's middle stage: the rule over plain arrays, which the vectoriser
+// takes.
+template <typename Word>
+__attribute__((always_inline)) inline void
+sourceAndBoost(const int32_t *sum, const int32_t *referenceSum, int32_t *level, int first,
+               int32_t *source, int32_t *boost) {
+    for (int k = 0; k < frameWidth; ++k)
+        step<Word>(sum[k], referenceSum[k], level[k], first + k, source[k], boost[k]);
+}
+
 } // namespace
 
 // The row's middle stage multiplies 32-bit lanes, which x86-64's baseline
@@ -25,7 +70,7 @@ constexpr int threshold = 20;
 #define CLOAKCAM_VECTOR_VARIANTS
 #endif
 
-int average(const Pixel &p) { return (p.r + p.g + p.b) / 3; }
+int average(const Pixel &p) { return sumOf(p) / 3; }
 
 void takeReference(Pixel *pixels[]) {
     for (int32_t i = 0; i < numPixels; ++i) {
@@ -40,57 +85,10 @@ void clearReference() {
 }
 
 void applyEffect(Pixel *pixels[], int i) {
-    const int current = average(*pixels[i]);
-    const int diff = std::abs(average(snapshot[i]) - current);
-    const int motion = std::abs(lastLevel[i] - current);
-    lastLevel[i] = current;
-
-    // Taken on the linear index, so a source beyond the right edge wraps to
-    // the next row. It never lies below i, hence only the lower bound needs
-    // a check; index 0 is deliberately never a displaced source.
-    const int j = i + diff / 10 - (diff / 2) * frameWidth;
-    Pixel out = (diff > threshold && j > 0) ? snapshot[j] : snapshot[i];
-
-    if (motion > threshold) {
-        const int boost = 2 * motion - 10;
-        out.r += boost;
-        out.g += boost;
-        out.b += boost;
-    }
-    // The boost is positive, so only the top can be overshot.
-    out.r = std::min<int32_t>(out.r, 255);
-    out.g = std::min<int32_t>(out.g, 255);
-    out.b = std::min<int32_t>(out.b, 255);
-    *pixels[i] = out;
+    int32_t source, boost;
+    step<int32_t>(sumOf(*pixels[i]), sumOf(snapshot[i]), lastLevel[i], i, source, boost);
+    *pixels[i] = brightened(snapshot[source], boost);
 }
-
-namespace {
-
-// The middle stage of a row: from the brightness sums of the live pixels and
-// of the reference, each pixel's level, where its source lies and how much it
-// is brightened. Unsigned, it gives the same figures as signed where no sum
-// or level is negative, as with everything from the camera, and in fewer
-// vector steps: unsigned division by a constant needs no sign corrections.
-template <typename Word>
-inline void sourceAndBoost(const int32_t *sum, const int32_t *referenceSum, int32_t *level,
-                           int first, int32_t *source, int32_t *boost) {
-    for (int k = 0; k < frameWidth; ++k) {
-        const Word current = Word(sum[k]) / 3;
-        const Word reference = Word(referenceSum[k]) / 3;
-        const Word previous = Word(level[k]);
-        const Word diff = reference > current ? reference - current : current - reference;
-        const Word motion = previous > current ? previous - current : current - previous;
-        level[k] = int32_t(current);
-        const int i = first + k;
-        const int j = i + int(diff / 10) - int(diff / 2) * frameWidth;
-        source[k] = (diff > Word(threshold) && j > 0) ? j : i;
-        // Adding nothing where there is no motion leaves the value as it is,
-        // and spares a branch on every pixel.
-        boost[k] = motion > Word(threshold) ? 2 * int(motion) - 10 : 0;
-    }
-}
-
-} // namespace
 
 CLOAKCAM_VECTOR_VARIANTS void applyEffectRow(Pixel *pixels[], int first, int count) {
     if (count != frameWidth) {
@@ -112,9 +110,8 @@ CLOAKCAM_VECTOR_VARIANTS void applyEffectRow(Pixel *pixels[], int first, int cou
 
     int32_t signs = 0;
     for (int k = 0; k < frameWidth; ++k) {
-        const Pixel &p = *row[k];
-        sum[k] = p.r + p.g + p.b;
-        referenceSum[k] = reference[k].r + reference[k].g + reference[k].b;
+        sum[k] = sumOf(*row[k]);
+        referenceSum[k] = sumOf(reference[k]);
         signs |= sum[k] | referenceSum[k] | level[k];
     }
 
@@ -124,10 +121,6 @@ CLOAKCAM_VECTOR_VARIANTS void applyEffectRow(Pixel *pixels[], int first, int cou
         sourceAndBoost<int32_t>(sum, referenceSum, level, first, source, boost);
     }
 
-    for (int k = 0; k < frameWidth; ++k) {
-        const Pixel &from = snapshot[source[k]];
-        *row[k] = Pixel{std::min<int32_t>(from.r + boost[k], 255),
-                        std::min<int32_t>(from.g + boost[k], 255),
-                        std::min<int32_t>(from.b + boost[k], 255)};
-    }
+    for (int k = 0; k < frameWidth; ++k)
+        *row[k] = brightened(snapshot[source[k]], boost[k]);
 }
