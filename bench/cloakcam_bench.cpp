@@ -235,21 +235,17 @@ void BM_PauseTimingCost(benchmark::State &state) {
 }
 BENCHMARK(BM_PauseTimingCost)->Unit(benchmark::kMicrosecond);
 
-// The drawing half of the pass: the colour of each record mapped by SDL and
-// stored in the screen, in the pass's own row and column walk.
+// The drawing half of the pass as the program runs it: the effect, each
+// result's colour and its store in the screen, row by row.
 void BM_Draw(benchmark::State &state) {
     EffectScene scene;
-    Pixel *const *pixels = scene.records.pointers.data();
+    Pixel **pixels = scene.records.pointers.data();
     for (auto _ : state) {
-        int32_t i = 0;
-        for (int y = 0; y < frameHeight; ++y) {
-            for (int x = 0; x < frameWidth; ++x, ++i) {
-                const Pixel &p = *pixels[i];
-                putPixel16(screen, x, y,
-                           SDL_MapRGB(screen->format, Uint8(p.r), Uint8(p.g), Uint8(p.b)));
-            }
-        }
+        drawEffect(screen, pixels);
         benchmark::ClobberMemory();
+        state.PauseTiming();
+        scene.restore();
+        state.ResumeTiming();
     }
 }
 BENCHMARK(BM_Draw)->Unit(benchmark::kMicrosecond);
