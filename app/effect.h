@@ -5,6 +5,8 @@
 // the per-pixel rule.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "app/frame.h"
 #include "common/pixel.h"
@@ -37,6 +39,14 @@ void applyEffect(Pixel *pixels[], int i);
 // the reference, which the effect never writes, so a stretch can be worked
 // through stage by stage rather than pixel by pixel; a whole row goes that
 // way, in steps the vectoriser can take several pixels at a time.
+// Runs in the best variant this processor can: the row's arithmetic is built
+// for several instruction sets.
 void applyEffectRow(Pixel *pixels[], int first, int count);
+
+// The variants built into the program, best first, by name.
+std::vector<std::string> effectRowVariants();
+// Runs applyEffectRow in the variant named from now on; false, and no
+// change, when this processor cannot run it. For tests and benchmarks.
+bool useEffectRowVariant(const std::string &name);
 
 #endif

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -227,5 +229,39 @@ TEST_F(FastPassTest, MatchesWhenThePictureEndsInsideARow) {
         }
     }
 }
+
+// Every processor variant of the row pass that the program ships, not just
+// the one this machine would pick, against the same model.
+class FastPassVariantTest : public FastPassTest, public ::testing::WithParamInterface<std::string> {
+  protected:
+    void TearDown() override {
+        for (const std::string &name : effectRowVariants())
+            if (useEffectRowVariant(name))
+                break;
+        FastPassTest::TearDown();
+    }
+};
+
+TEST_P(FastPassVariantTest, MatchesThePixelByPixelPass) {
+    if (!useEffectRowVariant(GetParam()))
+        GTEST_SKIP() << "this processor cannot run " << GetParam();
+    std::vector<unsigned char> bytes(fullFrame, 0);
+    for (int pass = 1; pass <= 6; ++pass) {
+        bytes = nextFrame(bytes, pass);
+        runBoth(bytes, fullFrame, pass == 3);
+        expectSameState(pass);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RowVariants, FastPassVariantTest, ::testing::ValuesIn(effectRowVariants()),
+                         [](const ::testing::TestParamInfo<std::string> &info) {
+                             std::string name = info.param;
+                             for (char &c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
 
 } // namespace
