@@ -107,6 +107,15 @@ void expectEvent(const Event &event, LONG code, LONG_PTR param2, HRESULT error =
     }
 }
 
+// A fake camera showing red through the capture graph, the graph's events,
+// and a main loop fetching its pictures.
+struct Streaming {
+    FakeCamera camera{320, 240, (CoInitialize(nullptr), plain(red))};
+    CaptureGraph graph;
+    Events events{graph.graph};
+    MainLoop loop{graph};
+};
+
 } // namespace
 
 // However the camera goes, the graph says so in one event, as Windows' capture
@@ -127,11 +136,8 @@ TEST(CameraLoss, KeepsTheLastPictureAndPostsOneEvent) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.how);
-        CoInitialize(nullptr);
-        FakeCamera camera(320, 240, plain(red));
-        CaptureGraph graph;
-        Events events(graph.graph);
-        MainLoop loop(graph);
+        Streaming streaming;
+        auto &[camera, graph, events, loop] = streaming;
         ASSERT_TRUE(loop.runUntil([&] { return loop.shows(red); }, milliseconds(3000)));
 
         const auto lost = Clock::now();
@@ -159,11 +165,8 @@ TEST(CameraLoss, KeepsTheLastPictureAndPostsOneEvent) {
 // not; a camera listed while it was never lost is no news. A graph built anew
 // for it shows its new picture.
 TEST(CameraReturn, EveryLossAndReturnIsOnePairOfEvents) {
-    CoInitialize(nullptr);
-    FakeCamera camera(320, 240, plain(red));
-    CaptureGraph graph;
-    Events events(graph.graph);
-    MainLoop loop(graph);
+    Streaming streaming;
+    auto &[camera, graph, events, loop] = streaming;
     ASSERT_TRUE(loop.runUntil([&] { return loop.shows(red); }, milliseconds(3000)));
 
     camera.unplug();

@@ -19,30 +19,19 @@ source "$here/end_to_end.sh" valgrind "$build/app/cloakcam" "$build/tests/wm_clo
 start_x_server
 
 # GLib's slice allocator keeps freed blocks for reuse, which valgrind would
-# count as lost; plain malloc lets it see every free.
-G_SLICE=always-malloc G_DEBUG=gc-friendly CLOAKCAM_DEVICE=pattern \
-    valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
-    --errors-for-leak-kinds=definite --error-exitcode=99 --num-callers=40 \
-    --suppressions="$here/valgrind.supp" --log-file="$work/valgrind.out" \
-    "$cloakcam" >"$work/stdout.log" 2>"$work/stderr.log" &
-app=$!
-pids+=($app)
-for _ in $(seq 120); do
-    grep -qx "celled getVideoImage int int" "$work/stdout.log" && break
-    kill -0 "$app" 2>/dev/null || fail "cloakcam ended during start-up"
-    sleep 0.5
-done
-grep -qx "celled getVideoImage int int" "$work/stdout.log" || fail "no start-up line in 60 s"
-window=$(timeout 30 xdotool search --sync --onlyvisible --name '^cloakcam$' | head -n 1)
-[ -n "$window" ] || fail "no cloakcam window"
+# count as lost; plain malloc lets it see every free. The program starts
+# slowly under valgrind.
+export G_SLICE=always-malloc G_DEBUG=gc-friendly START_SECONDS=60
+runner="valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite
+    --errors-for-leak-kinds=definite --error-exitcode=99 --num-callers=40
+    --suppressions=$here/valgrind.supp --log-file=$work/valgrind.out"
+start_cloakcam
 for key in space a Return space; do
     sleep 5
     timeout 30 xdotool windowfocus --sync "$window" key "$key"
 done
 timeout 30 xdotool windowfocus --sync "$window" key Escape
-status=0
-timeout 120 tail --pid="$app" -f /dev/null || fail "cloakcam did not end within 2 minutes"
-wait "$app" || status=$?
+wait_for_end 120
 grep -E "(definitely|indirectly) lost:|ERROR SUMMARY" "$work/valgrind.out" | sed 's/^==[0-9]*== //'
 if [ "$status" -ne 0 ]; then
     cp "$work/valgrind.out" "$build/valgrind.log"
