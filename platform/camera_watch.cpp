@@ -10,6 +10,13 @@
 
 namespace {
 
+// A device is listed before it can be used: udev hands a new video node its
+// permissions a moment after announcing it, and a PipeWire camera lists its
+// node before it has settled its format (a stream connected at once gets no
+// pictures). Windows tells of an arrival once the device is ready; here it
+// is told this much later.
+constexpr std::chrono::milliseconds settleTime{500};
+
 bool mentions(const char *text, const char *word) { return text && strcasestr(text, word); }
 
 } // namespace
@@ -75,7 +82,7 @@ void CameraWatch::deviceMessage(GstDevice *device, bool added) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (lost_) {
             lost_ = false;
-            notify_(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(camera_), 1);
+            notify_(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(camera_), 1, settleTime);
         }
     }
 }
@@ -85,5 +92,6 @@ void CameraWatch::lose(LONG code, LONG_PTR param1, LONG_PTR param2) {
     if (lost_)
         return;
     lost_ = true;
-    notify_(code, code == EC_DEVICE_LOST ? reinterpret_cast<LONG_PTR>(camera_) : param1, param2);
+    notify_(code, code == EC_DEVICE_LOST ? reinterpret_cast<LONG_PTR>(camera_) : param1, param2,
+            std::chrono::milliseconds(0));
 }

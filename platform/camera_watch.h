@@ -12,13 +12,16 @@
 
 #include "platform/gst_interfaces.h"
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
 
 class CameraWatch {
   public:
-    using Notify = std::function<void(LONG code, LONG_PTR param1, LONG_PTR param2)>;
+    // `after`: how long the graph's owner should not hear of it yet.
+    using Notify = std::function<void(LONG code, LONG_PTR param1, LONG_PTR param2,
+                                      std::chrono::milliseconds after)>;
 
     // Watches `camera`, a capture filter made from a device, for as long as
     // the watch lives.

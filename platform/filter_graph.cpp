@@ -6,6 +6,7 @@
 #include "platform/filters.h"
 #include "platform/state_change.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -70,11 +71,14 @@ struct Mailbox {
         LONG code;
         LONG_PTR param1;
         LONG_PTR param2;
+        // Not told before; those after it wait for it.
+        std::chrono::steady_clock::time_point due;
     };
 
-    void post(LONG code, LONG_PTR param1, LONG_PTR param2) {
+    void post(LONG code, LONG_PTR param1, LONG_PTR param2,
+              std::chrono::milliseconds after = std::chrono::milliseconds(0)) {
         std::lock_guard<std::mutex> lock(mutex);
-        events.push_back({code, param1, param2});
+        events.push_back({code, param1, param2, std::chrono::steady_clock::now() + after});
         arrived.notify_one();
     }
 
@@ -160,6 +164,7 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
                 gst_element_set_state(pipeline, GST_STATE_NULL);
             gst_object_unref(pipeline);
         });
+        settling_ = !done;
         running_ = !done || *result != GST_STATE_CHANGE_FAILURE;
         if (!running_)
             return E_FAIL;
@@ -168,7 +173,7 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
 
     HRESULT STDMETHODCALLTYPE Stop() override {
         GstElement *pipeline = GST_ELEMENT(gst_object_ref(pipeline_));
-        changeWithinBound([pipeline] {
+        settling_ = !changeWithinBound([pipeline] {
             gst_element_set_state(pipeline, GST_STATE_NULL);
             gst_object_unref(pipeline);
         });
@@ -184,11 +189,21 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
             return E_POINTER;
         Mailbox &mailbox = *mailbox_;
         std::unique_lock<std::mutex> lock(mailbox.mutex);
-        auto queued = [&mailbox] { return !mailbox.events.empty(); };
-        if (timeout < 0)
-            mailbox.arrived.wait(lock, queued);
-        else if (!mailbox.arrived.wait_for(lock, std::chrono::milliseconds(timeout), queued))
-            return E_ABORT;
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = timeout < 0
+                                               ? Clock::time_point::max()
+                                               : Clock::now() + std::chrono::milliseconds(timeout);
+        for (;;) {
+            const Clock::time_point now = Clock::now();
+            if (!mailbox.events.empty() && mailbox.events.front().due <= now)
+                break;
+            if (now >= deadline)
+                return E_ABORT;
+            Clock::time_point wake = deadline;
+            if (!mailbox.events.empty())
+                wake = std::min(wake, mailbox.events.front().due);
+            mailbox.arrived.wait_until(lock, wake);
+        }
         *code = mailbox.events.front().code;
         *param1 = mailbox.events.front().param1;
         *param2 = mailbox.events.front().param2;
@@ -213,29 +228,32 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
   private:
     // The pipeline stops, and lets go of the filters, where it cannot hold
     // up the caller: in time, everything is released before this returns;
-    // otherwise it finishes by itself.
+    // otherwise it finishes by itself. Behind a state change that did not
+    // finish it would only wait for that one, so then it does not wait.
     ~FilterGraph() override {
         GstElement *pipeline = pipeline_;
         std::vector<IBaseFilter *> filters = std::move(filters_);
         std::shared_ptr<Mailbox> mailbox = mailbox_;
-        changeWithinBound([pipeline, filters, mailbox] {
-            gst_element_set_state(pipeline, GST_STATE_NULL);
-            // No streaming thread is left to reach the watch. It goes outside
-            // the lock, which the device list's callers may be waiting for.
-            std::shared_ptr<CameraWatch> watch;
-            {
-                std::lock_guard<std::mutex> lock(mailbox->mutex);
-                watch.swap(mailbox->watch);
-            }
-            watch.reset();
-            // Filters may outlive the graph, so they leave it disconnected.
-            for (IBaseFilter *filter : filters) {
-                disconnect(filter);
-                gst_bin_remove(GST_BIN(pipeline), filterBin(filter));
-                filter->Release();
-            }
-            gst_object_unref(pipeline);
-        });
+        changeWithinBound(
+            [pipeline, filters, mailbox] {
+                gst_element_set_state(pipeline, GST_STATE_NULL);
+                // No streaming thread is left to reach the watch. It goes outside
+                // the lock, which the device list's callers may be waiting for.
+                std::shared_ptr<CameraWatch> watch;
+                {
+                    std::lock_guard<std::mutex> lock(mailbox->mutex);
+                    watch.swap(mailbox->watch);
+                }
+                watch.reset();
+                // Filters may outlive the graph, so they leave it disconnected.
+                for (IBaseFilter *filter : filters) {
+                    disconnect(filter);
+                    gst_bin_remove(GST_BIN(pipeline), filterBin(filter));
+                    filter->Release();
+                }
+                gst_object_unref(pipeline);
+            },
+            settling_ ? std::chrono::milliseconds(0) : stateChangeBound);
     }
 
     static void disconnect(IBaseFilter *filter) {
@@ -322,9 +340,10 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
                 auto *camera = static_cast<IGstCamera *>(found);
                 std::weak_ptr<Mailbox> mailbox = mailbox_;
                 auto watch = std::make_shared<CameraWatch>(
-                    camera, [mailbox](LONG code, LONG_PTR param1, LONG_PTR param2) {
+                    camera, [mailbox](LONG code, LONG_PTR param1, LONG_PTR param2,
+                                      std::chrono::milliseconds after) {
                         if (std::shared_ptr<Mailbox> open = mailbox.lock())
-                            open->post(code, param1, param2);
+                            open->post(code, param1, param2, after);
                     });
                 camera->Release();
                 std::lock_guard<std::mutex> lock(mailbox_->mutex);
@@ -337,6 +356,8 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
     GstElement *pipeline_;
     std::vector<IBaseFilter *> filters_;
     bool running_ = false;
+    // The last state change was left to finish by itself.
+    bool settling_ = false;
     std::shared_ptr<Mailbox> mailbox_;
 };
 

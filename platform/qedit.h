@@ -9,12 +9,23 @@
 extern const CLSID CLSID_SampleGrabber;
 extern const CLSID CLSID_NullRenderer;
 extern const IID IID_ISampleGrabber;
+extern const IID IID_ISampleGrabberCB;
+
+struct IMediaSample;
+
+// Told of every sample that passes the grabber, on the streaming thread.
+struct ISampleGrabberCB : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SampleCB(double sampleTime, IMediaSample *sample) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BufferCB(double sampleTime, BYTE *buffer, LONG length) = 0;
+};
 
 struct ISampleGrabber : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetOneShot(BOOL oneShot) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE *type) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL bufferThem) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG *bufferSize, LONG *buffer) = 0;
+    // whichMethod 0 asks for SampleCB, 1 for BufferCB.
+    virtual HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB *callback, LONG whichMethod) = 0;
 };
 
 #endif

@@ -81,12 +81,33 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
         return S_OK;
     }
 
+    // Only BufferCB: SampleCB would hand out IMediaSample, which nothing here
+    // has.
+    HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB *callback, LONG whichMethod) override {
+        if (callback && whichMethod != 1)
+            return E_NOTIMPL;
+        if (callback)
+            callback->AddRef();
+        ISampleGrabberCB *previous;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            previous = callback_;
+            callback_ = callback;
+        }
+        // Once the lock is let go, the streaming thread calls the new one only.
+        if (previous)
+            previous->Release();
+        return S_OK;
+    }
+
   private:
     ~SampleGrabber() override {
         GstPad *src = gst_element_get_static_pad(filter_, "src");
         gst_pad_remove_probe(src, probe_);
         gst_object_unref(src);
         gst_object_unref(bin_);
+        if (callback_)
+            callback_->Release();
     }
 
     static GstPadProbeReturn onBuffer(GstPad *pad, GstPadProbeInfo *info, gpointer self) {
@@ -97,6 +118,8 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
     // Runs on the streaming thread.
     void keep(GstPad *pad, GstBuffer *buffer) {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (callback_)
+            tell(buffer);
         if (!buffering_ || (oneShot_ && haveSample_))
             return;
         GstCaps *caps = gst_pad_get_current_caps(pad);
@@ -108,6 +131,16 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
             keepRows(info, buffer);
         else
             keepBytes(buffer);
+    }
+
+    void tell(GstBuffer *buffer) {
+        GstMapInfo map;
+        if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+            return;
+        const GstClockTime time = GST_BUFFER_PTS(buffer);
+        callback_->BufferCB(GST_CLOCK_TIME_IS_VALID(time) ? double(time) / GST_SECOND : 0.0,
+                            map.data, static_cast<LONG>(map.size));
+        gst_buffer_unmap(buffer, &map);
     }
 
     void keepRows(const GstVideoInfo &info, GstBuffer *buffer) {
@@ -146,6 +179,7 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
     bool oneShot_ = false;
     bool haveSample_ = false;
     std::vector<uint8_t> sample_;
+    ISampleGrabberCB *callback_ = nullptr;
 };
 
 } // namespace

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-bool changeWithinBound(std::function<void()> change) {
+bool changeWithinBound(std::function<void()> change, std::chrono::milliseconds bound) {
     struct Progress {
         std::mutex mutex;
         std::condition_variable finished;
@@ -25,5 +25,5 @@ bool changeWithinBound(std::function<void()> change) {
         return true;
     }
     std::unique_lock<std::mutex> lock(progress->mutex);
-    return progress->finished.wait_for(lock, stateChangeBound, [&] { return progress->done; });
+    return progress->finished.wait_for(lock, bound, [&] { return progress->done; });
 }

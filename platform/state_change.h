@@ -13,9 +13,10 @@
 // itself.
 constexpr std::chrono::milliseconds stateChangeBound{500};
 
-// Runs `change` on a thread of its own and waits up to stateChangeBound for
-// it; true when it finished in time. What `change` uses must outlive it, so
-// it owns what it touches. Without a thread to be had, it runs here.
-bool changeWithinBound(std::function<void()> change);
+// Runs `change` on a thread of its own and waits up to `bound` for it; true
+// when it finished in time. What `change` uses must outlive it, so it owns
+// what it touches. Without a thread to be had, it runs here.
+bool changeWithinBound(std::function<void()> change,
+                       std::chrono::milliseconds bound = stateChangeBound);
 
 #endif
