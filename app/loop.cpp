@@ -113,6 +113,18 @@ void drawEffect(SDL_Surface *screen, Pixel **pixels) {
     }
 }
 
+bool quitPending() {
+    SDL_PumpEvents();
+    SDL_Event pending[32];
+    const int found = SDL_PeepEvents(pending, 32, SDL_PEEKEVENT, SDL_QUITMASK | SDL_KEYDOWNMASK);
+    for (int k = 0; k < found; ++k) {
+        if (userQuits(pending[k])) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels) {
     if (frameCount < INT32_MAX) {
         ++frameCount;

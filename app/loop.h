@@ -14,6 +14,10 @@
 // 20 and retake the reference.
 extern int32_t frameCount;
 
+// Whether Escape or a window close is waiting among the pending events. Looks
+// without taking anything: the passes still handle each event in turn.
+bool quitPending();
+
 // One pass of the main loop: counts it, handles at most one pending event,
 // fetches the camera frame, takes the reference on the 20th pass (or the pass
 // in which a key other than Escape went down), and draws the effect on

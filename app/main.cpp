@@ -158,6 +158,13 @@ int main(int argc, char *argv[]) {
     SDL_EventState(SDL_MOUSEMOTION, SDL_IGNORE);
 
     getVideoImage video(frameWidth, frameHeight);
+    // A camera can take seconds to start; the window answers a quit meanwhile.
+    while (video.awaitingFirstPicture()) {
+        if (quitSignalled() || quitPending()) {
+            return 0;
+        }
+        SDL_Delay(10);
+    }
     Pixel **pixels = video.getImage();
     clearReference();
 

@@ -240,6 +240,7 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
         grabber = nullptr;
 
     if (grabber) {
+        grabber->SetCallback(counter, 1);
         AM_MEDIA_TYPE type = {};
         type.majortype = MEDIATYPE_Video;
         type.subtype = MEDIASUBTYPE_RGB24;
@@ -320,6 +321,9 @@ void getVideoImage::releaseGraph() {
     release(events);
     release(streamConfig);
     release(nullRenderer);
+    // The counter outlives the graph; the grabber must not call it after.
+    if (grabber)
+        grabber->SetCallback(nullptr, 1);
     release(grabber);
     release(grabberFilter);
     release(captureFilter);

@@ -3,15 +3,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 namespace {
 
-// How long the constructor waits for the camera's first picture. Cameras take
-// a moment to start; without the wait the automatic reference, taken a few
-// passes after start, would be a black frame.
-constexpr auto firstFrameTimeout = std::chrono::seconds(5);
-constexpr auto firstFramePoll = std::chrono::milliseconds(10);
+// How long the camera's first picture is waited for. Cameras take a moment to
+// start; without the wait the automatic reference, taken a few passes after
+// start, would be a black frame.
+constexpr auto firstPictureTimeout = std::chrono::seconds(5);
+// A camera that sends nothing for this long has stopped: the slowest cameras,
+// in poor light, still give a few pictures a second. A camera service that
+// dies (PipeWire) says nothing else.
+constexpr auto stallTimeout = std::chrono::seconds(3);
 // How often a lost camera, or one to replace the pattern, is looked for.
 // Device monitors tell of most returns at once; this catches the rest (a
 // camera service restarted, a camera listed again that did not start).
@@ -38,7 +40,8 @@ void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixe
 }
 
 getVideoImage::getVideoImage(int width, int height)
-    : width(width), height(height), started(std::chrono::steady_clock::now()) {
+    : width(width), height(height), started(std::chrono::steady_clock::now()),
+      counter(new SampleCounter) {
     count = width * height;
     pixels = new Pixel *[count];
     for (int i = 0; i < count; ++i)
@@ -49,7 +52,6 @@ getVideoImage::getVideoImage(int width, int height)
     // negative and refuses (-Walloc-size-larger-than) a size that could be.
     buffer = new unsigned char[static_cast<ULONG>(bufferSize)]();
     buildGraph(width, height);
-    waitForFirstFrame();
     std::printf("celled getVideoImage int int\n");
     // Whoever watches our output through a pipe learns at once that the
     // camera is up, not when the program ends.
@@ -58,6 +60,7 @@ getVideoImage::getVideoImage(int width, int height)
 
 getVideoImage::~getVideoImage() {
     releaseGraph();
+    counter->Release();
     for (int i = 0; i < count; ++i)
         delete pixels[i];
     delete[] pixels;
@@ -66,6 +69,7 @@ getVideoImage::~getVideoImage() {
 
 void getVideoImage::updateImage() {
     handleEvents();
+    noticeStall();
     retryCamera();
     if (pattern) {
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
@@ -100,27 +104,46 @@ void getVideoImage::handleEvents() {
     LONG code;
     LONG_PTR param1, param2;
     while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-        const bool wasLost = status.state() == CameraStatus::State::Lost;
         if (code == EC_ERRORABORT)
-            say(status.lose(reasonFor(static_cast<HRESULT>(param1))));
+            lose(reasonFor(static_cast<HRESULT>(param1)));
         else if (code == EC_COMPLETE)
-            say(status.lose("it stopped sending pictures"));
+            lose("it stopped sending pictures");
         else if (code == EC_DEVICE_LOST && param2 == 0)
-            say(status.lose("it was unplugged"));
+            lose("it was unplugged");
         else if (code == EC_DEVICE_LOST)
             rebuild = status.returned() || rebuild;
         events->FreeEventParams(code, param1, param2);
-        // A lost camera's filter is of no more use: stopping lets go of the
-        // device, so that it can come back.
-        if (!wasLost && status.state() == CameraStatus::State::Lost) {
-            stopGraph();
-            lastAttempt = std::chrono::steady_clock::now();
-        }
     }
     // A camera that returns is a new device to the system: the old filter
     // cannot use it, so the graph is built afresh.
     if (rebuild)
         rebuildGraph();
+}
+
+void getVideoImage::noticeStall() {
+    const auto now = std::chrono::steady_clock::now();
+    const unsigned long samples = counter->samples();
+    if (samples != samplesSeen) {
+        samplesSeen = samples;
+        lastSampleAt = now;
+        return;
+    }
+    const CameraStatus::State state = status.state();
+    // A camera back from a loss gets as long to send its first picture.
+    if ((state == CameraStatus::State::Streaming || state == CameraStatus::State::Returning) &&
+        now - lastSampleAt > stallTimeout)
+        lose("it stopped sending pictures");
+}
+
+void getVideoImage::lose(const std::string &reason) {
+    const bool wasLost = status.state() == CameraStatus::State::Lost;
+    say(status.lose(reason));
+    // A lost camera's filter is of no more use: stopping lets go of the
+    // device, so that it can come back.
+    if (!wasLost && status.state() == CameraStatus::State::Lost) {
+        stopGraph();
+        lastAttempt = std::chrono::steady_clock::now();
+    }
 }
 
 void getVideoImage::retryCamera() {
@@ -139,28 +162,25 @@ void getVideoImage::retryCamera() {
 }
 
 void getVideoImage::rebuildGraph() {
-    lastAttempt = std::chrono::steady_clock::now();
     releaseGraph();
     buildGraph(width, height);
+    lastAttempt = std::chrono::steady_clock::now();
+    lastSampleAt = lastAttempt;
 }
 
-void getVideoImage::waitForFirstFrame() {
-    // Without a camera nothing will come; the missing camera was reported.
-    if (!grabber || !captureFilter)
-        return;
-    const auto deadline = std::chrono::steady_clock::now() + firstFrameTimeout;
-    while (status.state() == CameraStatus::State::Starting &&
-           std::chrono::steady_clock::now() < deadline) {
-        handleEvents();
-        if (status.state() != CameraStatus::State::Starting || fetchFrame())
-            break;
-        std::this_thread::sleep_for(firstFramePoll);
-    }
-    // A camera that gave up has had its say; the window need not stay frozen
-    // for the rest of the wait.
-    if (status.state() == CameraStatus::State::Starting)
-        std::fprintf(stderr, "cloakcam: the camera has delivered no picture in 5 seconds; "
-                             "showing black until it does\n");
+bool getVideoImage::awaitingFirstPicture() {
+    if (firstPictureAwaited || status.state() != CameraStatus::State::Starting)
+        return false;
+    handleEvents();
+    // A camera that gave up has had its say; there is nothing to wait for.
+    if (status.state() != CameraStatus::State::Starting || fetchFrame())
+        return false;
+    if (std::chrono::steady_clock::now() - started < firstPictureTimeout)
+        return true;
+    firstPictureAwaited = true;
+    std::fprintf(stderr, "cloakcam: the camera has delivered no picture in 5 seconds; "
+                         "showing black until it does\n");
+    return false;
 }
 
 void getVideoImage::say(const std::string &line) {

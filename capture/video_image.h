@@ -9,6 +9,7 @@
 #include "capture/camera_choice.h"
 #include "capture/camera_status.h"
 #include "capture/directshow.h"
+#include "capture/sample_counter.h"
 #include "capture/test_pattern.h"
 #include "common/pixel.h"
 
@@ -36,6 +37,11 @@ class getVideoImage {
     // Copies the most recent camera frame and rewrites every record. While
     // the camera is away the last picture stays.
     void updateImage();
+    // Whether the camera is starting and has yet to give its first picture:
+    // the caller waits for it, so that the automatic reference is not taken
+    // of black, answering its own events meanwhile. Looks once and never
+    // waits; after 5 seconds without a picture it says so and gives up.
+    bool awaitingFirstPicture();
     // The records, count of them; the same array at the same addresses for
     // the object's whole life. Callers may overwrite their contents.
     Pixel **getImage();
@@ -65,9 +71,12 @@ class getVideoImage {
     // come while the pattern shows; at most once every retryInterval.
     void retryCamera();
     void rebuildGraph();
-    void waitForFirstFrame();
     // Takes every event the graph has posted and acts on it.
     void handleEvents();
+    // A streaming camera whose pictures have stopped is lost.
+    void noticeStall();
+    // Tells of the camera's loss, once, and lets go of it.
+    void lose(const std::string &reason);
     bool fetchFrame();
     void stopGraph();
     void releaseGraph();
@@ -99,6 +108,11 @@ class getVideoImage {
     // Drawn into the frame buffer in place of the camera's pictures.
     std::unique_ptr<TestPattern> pattern;
     std::chrono::steady_clock::time_point started;
+    bool firstPictureAwaited = false;
+    // Told of each sample by the grabber; ours holds one reference.
+    SampleCounter *counter;
+    unsigned long samplesSeen = 0;
+    std::chrono::steady_clock::time_point lastSampleAt;
 };
 
 #endif

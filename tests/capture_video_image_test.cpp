@@ -28,6 +28,12 @@ std::vector<uint8_t> quarters(int w, int h) {
     return rgb;
 }
 
+// What main does before its first pass.
+void awaitPicture(getVideoImage &video) {
+    while (video.awaitingFirstPicture())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 void expectColour(const Pixel *p, int r, int g, int b, const char *where) {
     EXPECT_EQ(p->r, r) << where;
     EXPECT_EQ(p->g, g) << where;
@@ -40,6 +46,7 @@ TEST(VideoImage, ShowsTheCameraUprightAndMirrored) {
     testing::internal::CaptureStdout();
     getVideoImage video(width, height);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "celled getVideoImage int int\n");
+    awaitPicture(video);
 
     Pixel **pixels = video.getImage();
     video.updateImage();
@@ -60,6 +67,7 @@ TEST(VideoImage, ACameraThatCannotStartEndsTheWaitAtOnceWithOneLine) {
     testing::internal::CaptureStderr();
     const auto started = std::chrono::steady_clock::now();
     getVideoImage video(width, height);
+    awaitPicture(video);
     const auto waited = std::chrono::steady_clock::now() - started;
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "celled getVideoImage int int\n");
@@ -119,6 +127,8 @@ TEST(VideoImage, SaysWhenTheCameraIsLostAndBackAndKeepsTheLastPicture) {
          "cloakcam: camera lost: it cannot be read"},
         {"end of stream", [](FakeCamera &c) { c.fail(fake_camera::Failure::EndOfStream); },
          "cloakcam: camera lost: it stopped sending pictures"},
+        {"fallen silent", [](FakeCamera &c) { c.fail(fake_camera::Failure::Silent); },
+         "cloakcam: camera lost: it stopped sending pictures"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.how);
@@ -127,10 +137,11 @@ TEST(VideoImage, SaysWhenTheCameraIsLostAndBackAndKeepsTheLastPicture) {
         testing::internal::CaptureStdout();
         getVideoImage video(width, height);
         testing::internal::GetCapturedStdout();
+        awaitPicture(video);
         Pixel **pixels = video.getImage();
         StderrLines stderrLines;
         auto passesUntil = [&](auto done) {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
             while (!done() && std::chrono::steady_clock::now() < deadline) {
                 video.updateImage();
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -164,6 +175,7 @@ TEST(VideoImage, TriesAFailedCameraAgain) {
     testing::internal::CaptureStdout();
     getVideoImage video(width, height);
     testing::internal::GetCapturedStdout();
+    awaitPicture(video);
     StderrLines stderrLines;
     camera.fail(fake_camera::Failure::DriverError);
     const auto failed = std::chrono::steady_clock::now();
@@ -183,6 +195,7 @@ TEST(VideoImage, SaysWhenTheNamedCameraIsNotThere) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     getVideoImage video(width, height);
+    awaitPicture(video);
     unsetenv("CLOAKCAM_DEVICE");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               std::string("cloakcam: no camera called Nowhere, using ") + fake_camera::path() +

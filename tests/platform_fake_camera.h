@@ -36,8 +36,9 @@ struct Picture {
 };
 
 // How a source stops: as Video4Linux reports a camera pulled out, or a driver
-// fault, or with the end of the stream.
-enum class Failure { Unplugged, DriverError, EndOfStream };
+// fault, or with the end of the stream, or without a word (a camera service
+// that died).
+enum class Failure { Unplugged, DriverError, EndOfStream, Silent };
 // How a source fails to start.
 enum class Refusal { None, Busy, NoFormat };
 
@@ -117,6 +118,8 @@ inline void feed(GstAppSrc *source, guint, gpointer data) {
 inline GstPadProbeReturn failed(GstPad *pad, GstPadProbeInfo *info, gpointer born) {
     if (failures().load() == GPOINTER_TO_INT(born))
         return GST_PAD_PROBE_OK;
+    if (failure().load() == Failure::Silent)
+        return GST_PAD_PROBE_DROP;
     if (!g_object_get_data(G_OBJECT(pad), "failed")) {
         g_object_set_data(G_OBJECT(pad), "failed", pad);
         if (failure().load() == Failure::EndOfStream) {
