@@ -58,16 +58,33 @@ colour_at() {
 
 # The window shows videotestsrc's SMPTE bars upright and mirrored: blue at
 # the top left, white at the top right, the dark blue of the bottom band at
-# the bottom right.
-expect_bars() {
-    sleep 1.5
+# the bottom right. A camera may take a while to start: up to 6 s.
+bars_shown() {
     import -window "$window" "$work/shot.png"
     read -r r g b <<<"$(colour_at 8 8)"
-    ((b > 120 && r < 80 && g < 80)) || fail "top left is $r $g $b, not blue"
+    ((b > 120 && r < 80 && g < 80)) || {
+        seen="top left is $r $g $b, not blue"
+        return 1
+    }
     read -r r g b <<<"$(colour_at 311 8)"
-    ((r > 150 && g > 150 && b > 150)) || fail "top right is $r $g $b, not white"
+    ((r > 150 && g > 150 && b > 150)) || {
+        seen="top right is $r $g $b, not white"
+        return 1
+    }
     read -r r g b <<<"$(colour_at 311 232)"
-    ((b > 90 && r < 40 && g < 100)) || fail "bottom right is $r $g $b, not dark blue: upside down"
+    ((b > 90 && r < 40 && g < 100)) || {
+        seen="bottom right is $r $g $b, not dark blue: upside down"
+        return 1
+    }
+}
+
+expect_bars() {
+    sleep 1
+    for _ in $(seq 10); do
+        bars_shown && return 0
+        sleep 0.5
+    done
+    fail "$seen"
 }
 
 vcam_up
@@ -92,18 +109,53 @@ for caps in "video/x-raw,format=YUY2,width=640,height=480" "video/x-raw,format=N
     pass
 done
 
-context="camera lost and back, in another format"
+context="camera lost and back, as an MJPG camera"
 vcam_publish "Test Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
 launch
 expect_bars
 vcam_withdraw "Test Camera"
 lost=$(wait_for_line "cloakcam: camera lost: it was unplugged" 2)
-vcam_publish "Test Camera" "video/x-raw,format=NV12,width=1280,height=720,framerate=30/1"
+vcam_publish "Test Camera" "image/jpeg,width=1280,height=720,framerate=30/1"
 back=$(wait_for_line "cloakcam: camera back" 5)
 expect_bars
 quit
 vcam_withdraw "Test Camera"
 pass "lost after $lost ms, back after $back ms"
+
+# A dying camera service says nothing: the pictures stop. Its cameras come
+# back with it, under new node numbers.
+context="PipeWire dies while the camera streams, and comes back"
+vcam_publish "Test Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+launch
+expect_bars
+vcam_pipewire_down
+vcam_withdraw "Test Camera"
+lost=$(wait_for_line "cloakcam: camera lost: it stopped sending pictures" 6)
+vcam_pipewire_up
+vcam_publish "Test Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+back=$(wait_for_line "cloakcam: camera back" 15)
+expect_bars
+quit
+vcam_withdraw "Test Camera"
+pass "lost after $lost ms, back $back ms after PipeWire"
+
+# A camera that is listed but sends nothing (its publisher stopped): the
+# window still answers Escape at once, and the user hears of it after 5 s.
+context="camera that never sends a picture"
+vcam_publish "Test Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+kill -STOP "${vcam_cameras[Test Camera]}"
+launch
+sleep 1
+started=$(date +%s%N)
+quit
+escaped=$((($(date +%s%N) - started) / 1000000))
+((escaped < 1000)) || fail "Escape took $escaped ms"
+launch
+told=$(wait_for_line "cloakcam: the camera has delivered no picture in 5 seconds; showing black until it does" 8)
+quit
+kill -CONT "${vcam_cameras[Test Camera]}"
+vcam_withdraw "Test Camera"
+pass "ended $escaped ms after Escape; told after $told ms"
 
 context="camera plugged in after start"
 launch

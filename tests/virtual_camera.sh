@@ -78,6 +78,8 @@ vcam_publish() {
 vcam_withdraw() {
     local pid=${vcam_cameras[$1]:-}
     [ -n "$pid" ] || return 0
+    # A stopped publisher would not end.
+    kill -CONT "$pid" 2>/dev/null || true
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     unset "vcam_cameras[$1]"
