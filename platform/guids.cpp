@@ -2,66 +2,70 @@
 
 #include "platform/gst_interfaces.h"
 
-const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID IID_IEnumMoniker = {0x00000102, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID IID_IMoniker = {0x0000000F, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+namespace {
 
-const CLSID CLSID_FilterGraph = {
-    0xE436EBB3, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const CLSID CLSID_SystemDeviceEnum = {
-    0x62BE5D10, 0x60EB, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
-const CLSID CLSID_VideoInputDeviceCategory = {
-    0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
-const CLSID CLSID_CaptureGraphBuilder2 = {
-    0xBF87B6E1, 0x8C27, 0x11D0, {0xB3, 0xF0, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
-const CLSID CLSID_SampleGrabber = {
-    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-const CLSID CLSID_NullRenderer = {
-    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+constexpr uint32_t hexValue(const char *digits, int count) {
+    uint32_t value = 0;
+    for (int i = 0; i < count; ++i) {
+        const char c = digits[i];
+        value = value * 16 + static_cast<uint32_t>(c >= 'A' ? c - 'A' + 10 : c - '0');
+    }
+    return value;
+}
 
-const IID IID_IGraphBuilder = {
-    0x56A868A9, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const IID IID_IFilterGraph = {
-    0x56A8689F, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const IID IID_IMediaControl = {
-    0x56A868B1, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const IID IID_IMediaEvent = {
-    0x56A868B6, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const IID IID_IMediaEventEx = {
-    0x56A868C0, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const IID IID_IPropertyBag = {
-    0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
-const IID IID_IBaseFilter = {
-    0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const IID IID_IEnumPins = {
-    0x56A86892, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const IID IID_IPin = {0x56A86891, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const IID IID_ICreateDevEnum = {
-    0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
-const IID IID_ICaptureGraphBuilder2 = {
-    0x93E5A4E0, 0x2D50, 0x11D2, {0xAB, 0xFA, 0x00, 0xA0, 0xC9, 0xC6, 0xE3, 0x8D}};
-const IID IID_ISampleGrabber = {
-    0x6B652FFF, 0x11FE, 0x4FCE, {0x92, 0xAD, 0x02, 0x66, 0xB5, 0xD7, 0xC7, 0x8F}};
-const IID IID_ISampleGrabberCB = {
-    0x0579154A, 0x2B53, 0x4994, {0xB0, 0xD0, 0xE7, 0x73, 0x14, 0x8E, 0xFF, 0x85}};
-const IID IID_IAMStreamConfig = {
-    0xC6E13340, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+constexpr uint8_t byteAt(const char *digits) { return static_cast<uint8_t>(hexValue(digits, 2)); }
 
-const GUID MEDIATYPE_Video = {
-    0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-const GUID MEDIASUBTYPE_RGB24 = {
-    0xE436EB7D, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-const GUID FORMAT_VideoInfo = {
-    0x05589F80, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
-const GUID PIN_CATEGORY_PREVIEW = {
-    0xFB6C4282, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
-const GUID PIN_CATEGORY_CAPTURE = {
-    0xFB6C4281, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
+// A GUID from the form Microsoft's documentation and the registry give it,
+// "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX", worked out as the program compiles.
+constexpr GUID guid(const char (&text)[37]) {
+    return {hexValue(text, 8),
+            static_cast<uint16_t>(hexValue(text + 9, 4)),
+            static_cast<uint16_t>(hexValue(text + 14, 4)),
+            {byteAt(text + 19), byteAt(text + 21), byteAt(text + 24), byteAt(text + 26),
+             byteAt(text + 28), byteAt(text + 30), byteAt(text + 32), byteAt(text + 34)}};
+}
+
+static_assert(guid("6B652FFF-11FE-4FCE-92AD-0266B5D7C78F").Data1 == 0x6B652FFF &&
+                  guid("6B652FFF-11FE-4FCE-92AD-0266B5D7C78F").Data3 == 0x4FCE &&
+                  guid("6B652FFF-11FE-4FCE-92AD-0266B5D7C78F").Data4[1] == 0xAD &&
+                  guid("6B652FFF-11FE-4FCE-92AD-0266B5D7C78F").Data4[7] == 0x8F,
+              "the text form is read field by field");
+
+} // namespace
+
+const IID IID_IUnknown = guid("00000000-0000-0000-C000-000000000046");
+const IID IID_IEnumMoniker = guid("00000102-0000-0000-C000-000000000046");
+const IID IID_IMoniker = guid("0000000F-0000-0000-C000-000000000046");
+
+const CLSID CLSID_FilterGraph = guid("E436EBB3-524F-11CE-9F53-0020AF0BA770");
+const CLSID CLSID_SystemDeviceEnum = guid("62BE5D10-60EB-11D0-BD3B-00A0C911CE86");
+const CLSID CLSID_VideoInputDeviceCategory = guid("860BB310-5D01-11D0-BD3B-00A0C911CE86");
+const CLSID CLSID_CaptureGraphBuilder2 = guid("BF87B6E1-8C27-11D0-B3F0-00AA003761C5");
+const CLSID CLSID_SampleGrabber = guid("C1F400A0-3F08-11D3-9F0B-006008039E37");
+const CLSID CLSID_NullRenderer = guid("C1F400A4-3F08-11D3-9F0B-006008039E37");
+
+const IID IID_IGraphBuilder = guid("56A868A9-0AD4-11CE-B03A-0020AF0BA770");
+const IID IID_IFilterGraph = guid("56A8689F-0AD4-11CE-B03A-0020AF0BA770");
+const IID IID_IMediaControl = guid("56A868B1-0AD4-11CE-B03A-0020AF0BA770");
+const IID IID_IMediaEvent = guid("56A868B6-0AD4-11CE-B03A-0020AF0BA770");
+const IID IID_IMediaEventEx = guid("56A868C0-0AD4-11CE-B03A-0020AF0BA770");
+const IID IID_IPropertyBag = guid("55272A00-42CB-11CE-8135-00AA004BB851");
+const IID IID_IBaseFilter = guid("56A86895-0AD4-11CE-B03A-0020AF0BA770");
+const IID IID_IEnumPins = guid("56A86892-0AD4-11CE-B03A-0020AF0BA770");
+const IID IID_IPin = guid("56A86891-0AD4-11CE-B03A-0020AF0BA770");
+const IID IID_ICreateDevEnum = guid("29840822-5B84-11D0-BD3B-00A0C911CE86");
+const IID IID_ICaptureGraphBuilder2 = guid("93E5A4E0-2D50-11D2-ABFA-00A0C9C6E38D");
+const IID IID_ISampleGrabber = guid("6B652FFF-11FE-4FCE-92AD-0266B5D7C78F");
+const IID IID_ISampleGrabberCB = guid("0579154A-2B53-4994-B0D0-E773148EFF85");
+const IID IID_IAMStreamConfig = guid("C6E13340-30AC-11D0-A18C-00A0C9118956");
+
+const GUID MEDIATYPE_Video = guid("73646976-0000-0010-8000-00AA00389B71");
+const GUID MEDIASUBTYPE_RGB24 = guid("E436EB7D-524F-11CE-9F53-0020AF0BA770");
+const GUID FORMAT_VideoInfo = guid("05589F80-C356-11CE-BF01-00AA0055595A");
+const GUID PIN_CATEGORY_PREVIEW = guid("FB6C4282-0353-11D1-905F-0000C0CC16BA");
+const GUID PIN_CATEGORY_CAPTURE = guid("FB6C4281-0353-11D1-905F-0000C0CC16BA");
 
 // Private ids for reaching the GStreamer side of the stand-in objects.
-const IID IID_IGstFilter = {
-    0x7C1A0C01, 0x3E2B, 0x4D8A, {0x9B, 0x61, 0x43, 0x6C, 0x6F, 0x61, 0x6B, 0x01}};
-const IID IID_IGstPin = {
-    0x7C1A0C02, 0x3E2B, 0x4D8A, {0x9B, 0x61, 0x43, 0x6C, 0x6F, 0x61, 0x6B, 0x02}};
-const IID IID_IGstCamera = {
-    0x7C1A0C03, 0x3E2B, 0x4D8A, {0x9B, 0x61, 0x43, 0x6C, 0x6F, 0x61, 0x6B, 0x03}};
+const IID IID_IGstFilter = guid("7C1A0C01-3E2B-4D8A-9B61-436C6F616B01");
+const IID IID_IGstPin = guid("7C1A0C02-3E2B-4D8A-9B61-436C6F616B02");
+const IID IID_IGstCamera = guid("7C1A0C03-3E2B-4D8A-9B61-436C6F616B03");
