@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -32,6 +33,16 @@ std::vector<uint8_t> quarters(int w, int h) {
 void awaitPicture(getVideoImage &video) {
     while (video.awaitingFirstPicture())
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// A capture object on the first camera, as main has it at its first pass.
+std::unique_ptr<getVideoImage> startOnFirstCamera() {
+    unsetenv("CLOAKCAM_DEVICE");
+    testing::internal::CaptureStdout();
+    auto video = std::make_unique<getVideoImage>(width, height);
+    testing::internal::GetCapturedStdout();
+    awaitPicture(*video);
+    return video;
 }
 
 void expectColour(const Pixel *p, int r, int g, int b, const char *where) {
@@ -133,11 +144,8 @@ TEST(VideoImage, SaysWhenTheCameraIsLostAndBackAndKeepsTheLastPicture) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.how);
         FakeCamera camera(320, 240, quarters(320, 240));
-        unsetenv("CLOAKCAM_DEVICE");
-        testing::internal::CaptureStdout();
-        getVideoImage video(width, height);
-        testing::internal::GetCapturedStdout();
-        awaitPicture(video);
+        const std::unique_ptr<getVideoImage> started = startOnFirstCamera();
+        getVideoImage &video = *started;
         Pixel **pixels = video.getImage();
         StderrLines stderrLines;
         auto passesUntil = [&](auto done) {
@@ -171,11 +179,8 @@ TEST(VideoImage, SaysWhenTheCameraIsLostAndBackAndKeepsTheLastPicture) {
 // comes back without being pulled out.
 TEST(VideoImage, TriesAFailedCameraAgain) {
     FakeCamera camera(320, 240, quarters(320, 240));
-    unsetenv("CLOAKCAM_DEVICE");
-    testing::internal::CaptureStdout();
-    getVideoImage video(width, height);
-    testing::internal::GetCapturedStdout();
-    awaitPicture(video);
+    const std::unique_ptr<getVideoImage> started = startOnFirstCamera();
+    getVideoImage &video = *started;
     StderrLines stderrLines;
     camera.fail(fake_camera::Failure::DriverError);
     const auto failed = std::chrono::steady_clock::now();
