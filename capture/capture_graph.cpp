@@ -222,23 +222,35 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
     create(CLSID_SystemDeviceEnum, CLSCTX_INPROC, IID_ICreateDevEnum, &deviceEnum,
            "cannot create the device enumerator");
     bindCamera();
-
-    if (graph && captureFilter)
-        reportFailure(graph->AddFilter(captureFilter, L"Video Capture"),
-                      "cannot add the camera to the filter graph");
-
+    addToGraph(captureFilter, L"Video Capture", "cannot add the camera to the filter graph");
     ICaptureGraphBuilder2 *builder = nullptr;
     if (create(CLSID_CaptureGraphBuilder2, CLSCTX_INPROC, IID_ICaptureGraphBuilder2, &builder,
                "cannot create the capture graph builder") &&
         graph)
         builder->SetFiltergraph(graph);
+    addGrabber();
+    connectCamera(builder, width, height);
+    addRenderer();
+    if (builder && captureFilter)
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, captureFilter, NULL, NULL);
+    release(builder);
+    // Asked before the graph runs, so that nothing it reports is missed.
+    if (graph && FAILED(graph->QueryInterface(IID_IMediaEventEx, (void **)&events)))
+        events = nullptr;
+    return runGraph();
+}
 
+void getVideoImage::addToGraph(IBaseFilter *filter, LPCWSTR name, const char *failure) {
+    if (graph && filter)
+        reportFailure(graph->AddFilter(filter, name), failure);
+}
+
+void getVideoImage::addGrabber() {
     if (create(CLSID_SampleGrabber, CLSCTX_INPROC_SERVER, IID_IBaseFilter, &grabberFilter,
                "cannot create the frame grabber") &&
         reportFailure(grabberFilter->QueryInterface(IID_ISampleGrabber, (void **)&grabber),
                       "the frame grabber has no grabbing interface"))
         grabber = nullptr;
-
     if (grabber) {
         grabber->SetCallback(counter, 1);
         AM_MEDIA_TYPE type = {};
@@ -246,13 +258,12 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
         type.subtype = MEDIASUBTYPE_RGB24;
         grabber->SetMediaType(&type);
     }
-    if (graph && grabberFilter)
-        reportFailure(graph->AddFilter(grabberFilter, L"Grabber"),
-                      "cannot add the frame grabber to the filter graph");
+    addToGraph(grabberFilter, L"Grabber", "cannot add the frame grabber to the filter graph");
+}
 
+void getVideoImage::connectCamera(ICaptureGraphBuilder2 *builder, int width, int height) {
     IPin *capturePin = captureFilter ? getPin(captureFilter, PINDIR_OUTPUT) : nullptr;
     IPin *grabberInput = grabberFilter ? getPin(grabberFilter, PINDIR_INPUT) : nullptr;
-
     if (builder && captureFilter &&
         reportFailure(builder->FindInterface(NULL, NULL, captureFilter, IID_IAMStreamConfig,
                                              (void **)&streamConfig),
@@ -260,34 +271,28 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
         streamConfig = nullptr;
     if (streamConfig)
         requestFrameSize(streamConfig, width, height);
-
     if (graph && capturePin && grabberInput) {
         const HRESULT connected = graph->Connect(capturePin, grabberInput);
         if (FAILED(connected))
             say(status.lose(reasonFor(connected)));
     }
-
     if (grabber) {
         grabber->SetBufferSamples(TRUE);
         grabber->SetOneShot(FALSE);
     }
+    release(grabberInput);
+    release(capturePin);
+}
 
+void getVideoImage::addRenderer() {
     create(CLSID_NullRenderer, CLSCTX_INPROC_SERVER, IID_IBaseFilter, &nullRenderer,
            "cannot create the null renderer");
-    if (graph && nullRenderer) {
-        reportFailure(graph->AddFilter(nullRenderer, L"NullRenderer"),
-                      "cannot add the null renderer to the filter graph");
-        if (grabberFilter)
-            connectFilters(graph, grabberFilter, nullRenderer);
-    }
+    addToGraph(nullRenderer, L"NullRenderer", "cannot add the null renderer to the filter graph");
+    if (graph && nullRenderer && grabberFilter)
+        connectFilters(graph, grabberFilter, nullRenderer);
+}
 
-    if (builder && captureFilter)
-        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, captureFilter, NULL, NULL);
-
-    // Asked before the graph runs, so that nothing it reports is missed.
-    if (graph && FAILED(graph->QueryInterface(IID_IMediaEventEx, (void **)&events)))
-        events = nullptr;
-
+HRESULT getVideoImage::runGraph() {
     HRESULT result = E_FAIL;
     IMediaControl *control = nullptr;
     if (graph &&
@@ -299,11 +304,7 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
         if (FAILED(result) && captureFilter)
             say(status.lose(reasonFor(result)));
     }
-
     release(control);
-    release(grabberInput);
-    release(capturePin);
-    release(builder);
     return result;
 }
 

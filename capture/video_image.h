@@ -67,6 +67,13 @@ class getVideoImage {
     // Whether the camera lost, or one to take the test pattern's place, is
     // listed now.
     bool lookForCamera();
+    // The steps of buildGraph after the camera is bound, in order.
+    void addToGraph(IBaseFilter *filter, LPCWSTR name, const char *failure);
+    void addGrabber();
+    // Asks the camera for the frame size and joins it to the grabber.
+    void connectCamera(ICaptureGraphBuilder2 *builder, int width, int height);
+    void addRenderer();
+    HRESULT runGraph();
     // Builds the graph afresh when a lost camera may be back, or a camera has
     // come while the pattern shows; at most once every retryInterval.
     void retryCamera();
