@@ -88,11 +88,9 @@ void prepareColourTables(SDL_PixelFormat *format) {
     colourTables.usable = format->palette == nullptr && tablesAgree(format);
 }
 
-Uint32 mapColour(SDL_PixelFormat *format, const Pixel &p) {
-    if (colourTables.usable)
-        return colourTables.red[Uint8(p.r)] | colourTables.green[Uint8(p.g)] |
-               colourTables.blue[Uint8(p.b)];
-    return SDL_MapRGB(format, Uint8(p.r), Uint8(p.g), Uint8(p.b));
+Uint32 tableColour(const Pixel &p) {
+    return colourTables.red[Uint8(p.r)] | colourTables.green[Uint8(p.g)] |
+           colourTables.blue[Uint8(p.b)];
 }
 
 } // namespace
@@ -103,13 +101,23 @@ void drawEffect(SDL_Surface *screen, Pixel **pixels) {
     // in index order, and no step reads what another writes, so the records,
     // levels and screen end exactly as with one pixel at a time.
     prepareColourTables(screen->format);
+    // A copy the compiler knows no pixel store can reach: stored through
+    // screen itself, every pixel would read the surface's fields again.
+    SDL_Surface target = *screen;
     int y = 0;
     for (int32_t first = 0; first < numPixels; first += frameWidth, ++y) {
         const int count = numPixels - first < frameWidth ? int(numPixels - first) : frameWidth;
         applyEffectRow(pixels, first, count);
         Pixel *const *row = pixels + first;
-        for (int x = 0; x < count; ++x)
-            putPixel16(screen, x, y, mapColour(screen->format, *row[x]));
+        if (colourTables.usable) {
+            for (int x = 0; x < count; ++x)
+                putPixel16(&target, x, y, tableColour(*row[x]));
+        } else {
+            for (int x = 0; x < count; ++x)
+                putPixel16(&target, x, y,
+                           SDL_MapRGB(target.format, Uint8(row[x]->r), Uint8(row[x]->g),
+                                      Uint8(row[x]->b)));
+        }
     }
 }
 
