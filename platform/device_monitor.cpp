@@ -16,8 +16,9 @@ namespace {
 // How long a caller waits for the monitor's first list of devices. Starting
 // it asks every provider, and one whose service does not answer (PipeWire
 // frozen) holds up the rest for as long as it likes; until then the list is
-// empty, and cameras are announced as they come.
-constexpr auto firstListBound = std::chrono::milliseconds(1500);
+// empty, and cameras are announced as they come. The program's window is
+// already open and waits with it, so this stays under a second.
+constexpr auto firstListBound = std::chrono::milliseconds(900);
 
 // Which PipeWire daemon is running: the socket it listens on, which each
 // start makes anew. GStreamer's PipeWire provider, one per process, keeps its
