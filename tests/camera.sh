@@ -3,7 +3,7 @@
 # (tests/virtual_camera.sh) found through GStreamer's device monitor, on an X
 # server of its own. Cases: every common format reaches the screen upright,
 # mirrored and in the right colours; a camera lost and back; a camera plugged
-# in after start; a camera named.
+# in after start; a camera named; PipeWire frozen, dying, or started late.
 # Usage: tests/camera.sh CLOAKCAM WM_CLOSE
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -138,6 +138,17 @@ expect_bars
 quit
 vcam_withdraw "Test Camera"
 pass "lost after $lost ms, back $back ms after PipeWire"
+
+context="PipeWire started after cloakcam"
+vcam_pipewire_down
+launch
+wait_for_line "cloakcam: no camera found, showing a test pattern" 5 >/dev/null
+vcam_pipewire_up
+vcam_publish "Late Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+taken=$(wait_for_line "cloakcam: using camera Late Camera" 8)
+quit
+vcam_withdraw "Late Camera"
+pass "taken up after $taken ms"
 
 # A camera that is listed but sends nothing (its publisher stopped): the
 # window still answers Escape at once, and the user hears of it after 5 s.
