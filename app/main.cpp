@@ -119,6 +119,7 @@ int main(int argc, char *argv[]) {
     (void)argv;
 
     reopenClosedStandardStreams();
+    ignoreBrokenPipes();
     const std::string limits = checkResourceLimits();
     if (!limits.empty()) {
         std::fprintf(stderr, "cloakcam: %s\n", limits.c_str());

@@ -93,6 +93,11 @@ void catchQuitSignals() {
     sigemptyset(&quit.sa_mask);
     sigaction(SIGTERM, &quit, nullptr);
     sigaction(SIGHUP, &quit, nullptr);
+#endif
+}
+
+void ignoreBrokenPipes() {
+#ifndef _WIN32
     std::signal(SIGPIPE, SIG_IGN);
 #endif
 }

@@ -21,8 +21,14 @@ std::string checkResourceLimits();
 std::string limitProblem(unsigned long long openFiles, unsigned long long addressSpace);
 
 // SIGTERM and SIGHUP (terminal closed) ask the main loop to end, which then
-// quits with status 0; a closed pipe on standard output is not fatal.
+// quits with status 0.
 void catchQuitSignals();
 bool quitSignalled();
+
+// A write to a closed pipe or socket fails instead of killing the program:
+// standard output piped into a program that ended, or the X server dying
+// between Xlib's check of its connection and its next write. Set before any
+// library opens a connection, since the server may go while SDL starts.
+void ignoreBrokenPipes();
 
 #endif
