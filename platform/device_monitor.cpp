@@ -29,8 +29,8 @@ struct Service {
     bool running = false;
     dev_t device = 0;
     ino_t inode = 0;
-    bool operator!=(const Service &other) const {
-        return running != other.running || device != other.device || inode != other.inode;
+    bool operator==(const Service &other) const {
+        return running == other.running && device == other.device && inode == other.inode;
     }
 };
 
@@ -180,7 +180,7 @@ void renewAfterPipeWire(Devices &known) {
     int generation;
     {
         std::lock_guard<std::mutex> lock(known.mutex);
-        if (!(now != known.service))
+        if (now == known.service)
             return;
         known.service = now;
         generation = ++known.generation;

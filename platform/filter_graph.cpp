@@ -211,6 +211,9 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
         return S_OK;
     }
 
+    // The events posted here carry no allocated parameters.
+    HRESULT STDMETHODCALLTYPE FreeEventParams(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
+
   protected:
     // Windows answers for the interfaces these derive from too.
     void *findInterface(REFIID riid) override {
@@ -220,10 +223,6 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
             return static_cast<IMediaEventEx *>(this);
         return ComObject::findInterface(riid);
     }
-
-  public:
-    // The events posted here carry no allocated parameters.
-    HRESULT STDMETHODCALLTYPE FreeEventParams(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
 
   private:
     // The pipeline stops, and lets go of the filters, where it cannot hold
