@@ -10,6 +10,10 @@
 struct CameraName {
     std::string name; // what the system calls it
     std::string path; // where it lives; unique among the cameras listed
+
+    bool operator==(const CameraName &other) const {
+        return name == other.name && path == other.path;
+    }
 };
 
 // The value of CLOAKCAM_DEVICE that asks for the built-in test pattern.

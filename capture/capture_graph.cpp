@@ -1,5 +1,6 @@
 #include "capture/video_image.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -37,23 +38,60 @@ void deleteMediaType(AM_MEDIA_TYPE *type) {
     CoTaskMemFree(type);
 }
 
-// Asks the device for the frame size the program draws, in uncompressed RGB;
-// formats the program cannot describe are left as the device has them.
-void requestFrameSize(IAMStreamConfig *streamConfig, int width, int height) {
+// Frees a media type's contents, as the base-class library's FreeMediaType.
+void freeMediaType(AM_MEDIA_TYPE &type) {
+    if (type.cbFormat != 0)
+        CoTaskMemFree(type.pbFormat);
+    if (type.pUnk)
+        type.pUnk->Release();
+    type.pbFormat = nullptr;
+    type.pUnk = nullptr;
+}
+
+const VIDEOINFOHEADER *videoInfo(const AM_MEDIA_TYPE *type) {
+    if (!type || type->formattype != FORMAT_VideoInfo || !type->pbFormat ||
+        type->cbFormat < sizeof(VIDEOINFOHEADER))
+        return nullptr;
+    return reinterpret_cast<const VIDEOINFOHEADER *>(type->pbFormat);
+}
+
+// Asks the device for the frame size the program draws, in a type the device
+// lists itself: drivers refuse any other. True when the device took it; one
+// that refuses keeps its own size, and its pictures are scaled.
+bool requestFrameSize(IAMStreamConfig *streamConfig, int width, int height) {
     AM_MEDIA_TYPE *current = nullptr;
     if (reportFailure(streamConfig->GetFormat(&current), "cannot read the camera's format") ||
         !current)
-        return;
-    if (current->formattype == FORMAT_VideoInfo && current->pbFormat &&
-        current->cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        VIDEOINFOHEADER *info = reinterpret_cast<VIDEOINFOHEADER *>(current->pbFormat);
-        info->bmiHeader.biWidth = width;
-        info->bmiHeader.biHeight = height;
-        info->bmiHeader.biCompression = BI_RGB;
-        info->bmiHeader.biSizeImage = width * height * 3;
-        streamConfig->SetFormat(current);
-    }
+        return false;
+    const GUID subtype = current->subtype;
     deleteMediaType(current);
+
+    int count = 0, capsSize = 0;
+    if (FAILED(streamConfig->GetNumberOfCapabilities(&count, &capsSize)) || count <= 0 ||
+        capsSize <= 0)
+        return false;
+    // Drivers may describe their capabilities in more bytes than the SDK's
+    // structure has.
+    std::vector<BYTE> caps(std::max<size_t>(capsSize, sizeof(VIDEO_STREAM_CONFIG_CAPS)));
+    std::vector<AM_MEDIA_TYPE *> types;
+    std::vector<OfferedFormat> offered;
+    for (int i = 0; i < count; ++i) {
+        AM_MEDIA_TYPE *type = nullptr;
+        if (streamConfig->GetStreamCaps(i, &type, caps.data()) != S_OK || !type)
+            continue;
+        if (const VIDEOINFOHEADER *info = videoInfo(type)) {
+            offered.push_back({type->subtype, info->bmiHeader.biWidth, info->bmiHeader.biHeight});
+            types.push_back(type);
+        } else {
+            deleteMediaType(type);
+        }
+    }
+    const int chosen = chooseFormat(offered, subtype, width, height);
+    const bool taken = chosen >= 0 && SUCCEEDED(streamConfig->SetFormat(types[chosen])) &&
+                       offered[chosen].width == width && std::abs(offered[chosen].height) == height;
+    for (AM_MEDIA_TYPE *type : types)
+        deleteMediaType(type);
+    return taken;
 }
 
 template <typename Interface> void release(Interface *&object) {
@@ -156,6 +194,7 @@ bool getVideoImage::bindCamera() {
     std::vector<IMoniker *> devices;
     const std::vector<CameraName> names = listCameras(deviceEnum, &devices);
     release(deviceEnum);
+    listed = names;
 
     int index;
     if (cameraChosen) {
@@ -193,13 +232,17 @@ bool getVideoImage::bindCamera() {
     return captureFilter != nullptr;
 }
 
-bool getVideoImage::lookForCamera() {
+std::vector<CameraName> getVideoImage::listCamerasNow() {
     ICreateDevEnum *devices = nullptr;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
                                 (void **)&devices)))
-        return false;
+        return {};
     const std::vector<CameraName> names = listCameras(devices, nullptr);
     devices->Release();
+    return names;
+}
+
+bool getVideoImage::lookForCamera(const std::vector<CameraName> &names) {
     if (!waitingForCamera)
         return findCamera(names, camera) >= 0;
     // A named camera is waited for by its name alone.
@@ -217,6 +260,7 @@ bool getVideoImage::lookForCamera() {
 
 HRESULT getVideoImage::buildGraph(int width, int height) {
     CoInitialize(NULL);
+    unusable = false;
     create(CLSID_FilterGraph, CLSCTX_INPROC, IID_IGraphBuilder, &graph,
            "cannot create the filter graph manager");
     create(CLSID_SystemDeviceEnum, CLSCTX_INPROC, IID_ICreateDevEnum, &deviceEnum,
@@ -231,8 +275,7 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
     addGrabber();
     connectCamera(builder, width, height);
     addRenderer();
-    if (builder && captureFilter)
-        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, captureFilter, NULL, NULL);
+    renderPreview(builder);
     release(builder);
     // Asked before the graph runs, so that nothing it reports is missed.
     if (graph && FAILED(graph->QueryInterface(IID_IMediaEventEx, (void **)&events)))
@@ -269,13 +312,19 @@ void getVideoImage::connectCamera(ICaptureGraphBuilder2 *builder, int width, int
                                              (void **)&streamConfig),
                       "the camera offers no format settings"))
         streamConfig = nullptr;
-    if (streamConfig)
-        requestFrameSize(streamConfig, width, height);
+    const bool sizeTaken = streamConfig && requestFrameSize(streamConfig, width, height);
+    cameraConnected = false;
     if (graph && capturePin && grabberInput) {
         const HRESULT connected = graph->Connect(capturePin, grabberInput);
-        if (FAILED(connected))
+        cameraConnected = SUCCEEDED(connected);
+        if (!cameraConnected) {
+            // Trying again changes nothing until the system tells of a change.
+            unusable = true;
             say(status.lose(reasonFor(connected)));
+        }
     }
+    if (cameraConnected)
+        learnFrameLayout(sizeTaken);
     if (grabber) {
         grabber->SetBufferSamples(TRUE);
         grabber->SetOneShot(FALSE);
@@ -284,12 +333,67 @@ void getVideoImage::connectCamera(ICaptureGraphBuilder2 *builder, int width, int
     release(capturePin);
 }
 
+void getVideoImage::learnFrameLayout(bool sizeTaken) {
+    layout = FrameLayout{width, height, false};
+    AM_MEDIA_TYPE type = {};
+    if (grabber && SUCCEEDED(grabber->GetConnectedMediaType(&type))) {
+        const VIDEOINFOHEADER *info = videoInfo(&type);
+        if (info && info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight != 0 &&
+            info->bmiHeader.biBitCount == 24)
+            layout = FrameLayout{info->bmiHeader.biWidth, std::abs(info->bmiHeader.biHeight),
+                                 info->bmiHeader.biHeight < 0};
+        freeMediaType(type);
+    } else if (!sizeTaken && streamConfig) {
+        // Without the grabber's word, the camera's own size is what comes.
+        AM_MEDIA_TYPE *current = nullptr;
+        if (SUCCEEDED(streamConfig->GetFormat(&current)) && current) {
+            if (const VIDEOINFOHEADER *info = videoInfo(current))
+                if (info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight != 0)
+                    layout = FrameLayout{info->bmiHeader.biWidth,
+                                         std::abs(info->bmiHeader.biHeight), false};
+            deleteMediaType(current);
+        }
+    }
+    // Room for one whole picture, made here rather than for every frame.
+    if (!drawnAsIs())
+        frame.assign(static_cast<size_t>(layout.bytes()), 0);
+}
+
+bool getVideoImage::drawnAsIs() const {
+    return layout.width == width && layout.height == height && !layout.topDown &&
+           layout.rowBytes() == 3L * width;
+}
+
 void getVideoImage::addRenderer() {
     create(CLSID_NullRenderer, CLSCTX_INPROC_SERVER, IID_IBaseFilter, &nullRenderer,
            "cannot create the null renderer");
     addToGraph(nullRenderer, L"NullRenderer", "cannot add the null renderer to the filter graph");
     if (graph && nullRenderer && grabberFilter)
         connectFilters(graph, grabberFilter, nullRenderer);
+}
+
+// A camera's own preview stream goes where no window opens: a second, raw
+// window is not what a user of this one-window program expects. Nothing is
+// rendered for a camera that did not connect, nor for one without a preview
+// pin, whose capture stream the builder would otherwise split for a preview.
+void getVideoImage::renderPreview(ICaptureGraphBuilder2 *builder) {
+    if (!builder || !graph || !captureFilter || !cameraConnected)
+        return;
+    IPin *preview = nullptr;
+    if (FAILED(builder->FindPin(captureFilter, PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, NULL, TRUE, 0,
+                                &preview)) ||
+        !preview)
+        return;
+    preview->Release();
+    IBaseFilter *sink = nullptr;
+    if (!create(CLSID_NullRenderer, CLSCTX_INPROC_SERVER, IID_IBaseFilter, &sink,
+                "cannot create the null renderer"))
+        return;
+    if (!reportFailure(graph->AddFilter(sink, L"Preview"),
+                       "cannot add the null renderer to the filter graph"))
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, captureFilter, NULL, sink);
+    // The graph holds it now.
+    sink->Release();
 }
 
 HRESULT getVideoImage::runGraph() {
@@ -319,6 +423,7 @@ void getVideoImage::stopGraph() {
 
 void getVideoImage::releaseGraph() {
     stopGraph();
+    cameraConnected = false;
     release(events);
     release(streamConfig);
     release(nullRenderer);

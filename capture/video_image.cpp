@@ -85,14 +85,23 @@ void getVideoImage::updateImage() {
 Pixel **getVideoImage::getImage() { return pixels; }
 
 bool getVideoImage::fetchFrame() {
-    if (!grabber || !captureFilter)
+    if (!grabber || !captureFilter || !cameraConnected)
         return false;
-    // Every fetch is offered the whole buffer: a short sample must not make
-    // the next full-size one look too large to fit.
-    LONG size = count * 3;
-    if (grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(buffer)) != S_OK)
-        return false;
-    bufferSize = size;
+    if (drawnAsIs()) {
+        // Every fetch is offered the whole buffer: a short sample must not
+        // make the next full-size one look too large to fit.
+        LONG size = count * 3;
+        if (grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(buffer)) != S_OK)
+            return false;
+        bufferSize = size;
+    } else {
+        LONG size = static_cast<LONG>(frame.size());
+        if (size == 0 ||
+            grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(frame.data())) != S_OK)
+            return false;
+        scaleFrame(frame.data(), size, layout, buffer, width, height);
+        bufferSize = count * 3;
+    }
     say(status.pictureArrived());
     return true;
 }
@@ -155,7 +164,10 @@ void getVideoImage::retryCamera() {
     if (now - lastAttempt < retryInterval)
         return;
     lastAttempt = now;
-    if (!lookForCamera())
+    const std::vector<CameraName> names = listCamerasNow();
+    if (unusable && names == listed)
+        return;
+    if (!lookForCamera(names))
         return;
     status.returned();
     rebuildGraph();

@@ -9,6 +9,8 @@
 #include "capture/camera_choice.h"
 #include "capture/camera_status.h"
 #include "capture/directshow.h"
+#include "capture/format_choice.h"
+#include "capture/frame_scale.h"
 #include "capture/sample_counter.h"
 #include "capture/test_pattern.h"
 #include "common/pixel.h"
@@ -64,15 +66,20 @@ class getVideoImage {
     // Binds the chosen camera's moniker into `captureFilter` and leaves
     // `moniker` released; false when there is no camera to show.
     bool bindCamera();
+    static std::vector<CameraName> listCamerasNow();
     // Whether the camera lost, or one to take the test pattern's place, is
-    // listed now.
-    bool lookForCamera();
+    // among `names`.
+    bool lookForCamera(const std::vector<CameraName> &names);
     // The steps of buildGraph after the camera is bound, in order.
     void addToGraph(IBaseFilter *filter, LPCWSTR name, const char *failure);
     void addGrabber();
     // Asks the camera for the frame size and joins it to the grabber.
     void connectCamera(ICaptureGraphBuilder2 *builder, int width, int height);
+    // How the connected camera's pictures come, so that other sizes are scaled.
+    void learnFrameLayout(bool sizeTaken);
+    bool drawnAsIs() const;
     void addRenderer();
+    void renderPreview(ICaptureGraphBuilder2 *builder);
     HRESULT runGraph();
     // Builds the graph afresh when a lost camera may be back, or a camera has
     // come while the pattern shows; at most once every retryInterval.
@@ -105,6 +112,15 @@ class getVideoImage {
     Pixel **pixels;
 
     IMediaEventEx *events = nullptr;
+    bool cameraConnected = false;
+    FrameLayout layout{0, 0, false};
+    // A picture of the camera's own size, before it is scaled into `buffer`.
+    std::vector<unsigned char> frame;
+    // The camera cannot be shown as it is: it is tried again only once the
+    // system tells of a change, a return or another list of cameras.
+    bool unusable = false;
+    // The cameras listed when the graph was last built.
+    std::vector<CameraName> listed;
     // The camera shown, once chosen; a returning camera is looked up by it.
     CameraName camera;
     bool cameraChosen = false;

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -50,6 +51,48 @@ class StreamConfig final : public IAMStreamConfig {
             width = defaultWidth_;
             height = defaultHeight_;
         }
+        *type = makeType(width, height);
+        return S_OK;
+    }
+
+    // GStreamer scales to any size; the camera lists its own and the sizes
+    // webcams commonly have.
+    HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int *count, int *size) override {
+        if (!count || !size)
+            return E_POINTER;
+        *count = static_cast<int>(sizes().size());
+        *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE **type, BYTE *caps) override {
+        if (!type || !caps)
+            return E_POINTER;
+        const std::vector<SIZE> offered = sizes();
+        if (index < 0 || index >= static_cast<int>(offered.size()))
+            return S_FALSE;
+        const SIZE size = offered[index];
+        VIDEO_STREAM_CONFIG_CAPS config = {};
+        config.guid = FORMAT_VideoInfo;
+        config.InputSize = size;
+        config.MinCroppingSize = config.MaxCroppingSize = size;
+        config.MinOutputSize = config.MaxOutputSize = size;
+        config.MinFrameInterval = config.MaxFrameInterval = 10000000 / 30;
+        std::memcpy(caps, &config, sizeof config);
+        *type = makeType(size.cx, size.cy);
+        return S_OK;
+    }
+
+  private:
+    std::vector<SIZE> sizes() const {
+        std::vector<SIZE> offered = {{defaultWidth_, defaultHeight_}};
+        for (SIZE common : {SIZE{160, 120}, SIZE{320, 240}, SIZE{640, 480}})
+            if (common.cx != defaultWidth_ || common.cy != defaultHeight_)
+                offered.push_back(common);
+        return offered;
+    }
+
+    AM_MEDIA_TYPE *makeType(int width, int height) const {
         auto *info = static_cast<VIDEOINFOHEADER *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
         auto *media = static_cast<AM_MEDIA_TYPE *>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
         std::memset(info, 0, sizeof *info);
@@ -73,11 +116,9 @@ class StreamConfig final : public IAMStreamConfig {
         media->formattype = FORMAT_VideoInfo;
         media->cbFormat = sizeof(VIDEOINFOHEADER);
         media->pbFormat = reinterpret_cast<BYTE *>(info);
-        *type = media;
-        return S_OK;
+        return media;
     }
 
-  private:
     Pin *pin_ = nullptr;
     int defaultWidth_;
     int defaultHeight_;

@@ -23,16 +23,20 @@ template <typename Visit> IPin *findPin(IBaseFilter *filter, Visit visit) {
     return pin;
 }
 
+bool isFree(IPin *pin) {
+    void *own = nullptr;
+    if (FAILED(pin->QueryInterface(IID_IGstPin, &own)))
+        return false;
+    bool free = !static_cast<IGstPin *>(own)->connected();
+    static_cast<IGstPin *>(own)->Release();
+    return free;
+}
+
 IPin *freePin(IBaseFilter *filter, PIN_DIRECTION wanted) {
     return findPin(filter, [wanted](IPin *pin) {
         PIN_DIRECTION direction;
         pin->QueryDirection(&direction);
-        void *own = nullptr;
-        if (direction != wanted || FAILED(pin->QueryInterface(IID_IGstPin, &own)))
-            return false;
-        bool free = !static_cast<IGstPin *>(own)->connected();
-        static_cast<IGstPin *>(own)->Release();
-        return free;
+        return direction == wanted && isFree(pin);
     });
 }
 
@@ -85,6 +89,30 @@ class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
         HRESULT hr = render(out, renderer);
         out->Release();
         return hr;
+    }
+
+    // The stand-in's cameras have one pin, for capture, and no preview pin.
+    HRESULT STDMETHODCALLTYPE FindPin(IUnknown *source, PIN_DIRECTION direction,
+                                      const GUID *category, const GUID *, BOOL unconnected,
+                                      int index, IPin **pin) override {
+        if (!source || !pin)
+            return E_POINTER;
+        *pin = nullptr;
+        if (category && *category != PIN_CATEGORY_CAPTURE)
+            return E_FAIL;
+        void *found = nullptr;
+        if (FAILED(source->QueryInterface(IID_IBaseFilter, &found)))
+            return E_INVALIDARG;
+        auto *filter = static_cast<IBaseFilter *>(found);
+        *pin = findPin(filter, [&](IPin *candidate) {
+            PIN_DIRECTION own;
+            candidate->QueryDirection(&own);
+            if (own != direction || (unconnected && !isFree(candidate)))
+                return false;
+            return index-- == 0;
+        });
+        filter->Release();
+        return *pin ? S_OK : E_FAIL;
     }
 
   private:

@@ -86,6 +86,36 @@ struct VIDEOINFOHEADER {
     BITMAPINFOHEADER bmiHeader;
 };
 
+struct SIZE {
+    LONG cx;
+    LONG cy;
+};
+
+// What a capture pin can deliver in one of its formats.
+struct VIDEO_STREAM_CONFIG_CAPS {
+    GUID guid;
+    ULONG VideoStandard;
+    SIZE InputSize;
+    SIZE MinCroppingSize;
+    SIZE MaxCroppingSize;
+    int CropGranularityX;
+    int CropGranularityY;
+    int CropAlignX;
+    int CropAlignY;
+    SIZE MinOutputSize;
+    SIZE MaxOutputSize;
+    int OutputGranularityX;
+    int OutputGranularityY;
+    int StretchTapsX;
+    int StretchTapsY;
+    int ShrinkTapsX;
+    int ShrinkTapsY;
+    LONGLONG MinFrameInterval;
+    LONGLONG MaxFrameInterval;
+    LONG MinBitsPerSecond;
+    LONG MaxBitsPerSecond;
+};
+
 struct AM_MEDIA_TYPE {
     GUID majortype;
     GUID subtype;
@@ -157,6 +187,9 @@ struct ICreateDevEnum : IUnknown {
 struct IAMStreamConfig : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE *type) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE **type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int *count, int *size) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE **type,
+                                                    BYTE *caps) = 0;
 };
 
 struct ICaptureGraphBuilder2 : IUnknown {
@@ -167,6 +200,9 @@ struct ICaptureGraphBuilder2 : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE RenderStream(const GUID *category, const GUID *type,
                                                    IUnknown *source, IBaseFilter *compressor,
                                                    IBaseFilter *renderer) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FindPin(IUnknown *source, PIN_DIRECTION direction,
+                                              const GUID *category, const GUID *type,
+                                              BOOL unconnected, int index, IPin **pin) = 0;
 };
 
 #endif

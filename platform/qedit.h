@@ -22,6 +22,8 @@ struct ISampleGrabberCB : IUnknown {
 struct ISampleGrabber : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetOneShot(BOOL oneShot) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE *type) = 0;
+    // Fills `type`; its format block is the caller's to free.
+    virtual HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE *type) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL bufferThem) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG *bufferSize, LONG *buffer) = 0;
     // whichMethod 0 asks for SampleCB, 1 for BufferCB.

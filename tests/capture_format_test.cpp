@@ -1,0 +1,74 @@
+#include "capture/format_choice.h"
+#include "capture/frame_scale.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+const GUID yuy2 = {0x32595559, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+TEST(ChooseFormat, OwnSubtypeAtTheSizeElseTheNearestElseAnyOther) {
+    struct Case {
+        std::vector<OfferedFormat> offered;
+        GUID current;
+        int chosen;
+    };
+    const Case cases[] = {
+        {{{yuy2, 640, 480}, {MEDIASUBTYPE_RGB24, 320, 240}, {yuy2, 320, 240}}, yuy2, 2},
+        {{{MEDIASUBTYPE_RGB24, 1280, 720}, {MEDIASUBTYPE_RGB24, 640, 480}}, MEDIASUBTYPE_RGB24, 1},
+        // As near below as above: the larger, which is shrunk rather than stretched.
+        {{{MEDIASUBTYPE_RGB24, 160, 120}, {MEDIASUBTYPE_RGB24, 480, 360}}, MEDIASUBTYPE_RGB24, 1},
+        {{{MEDIASUBTYPE_RGB24, 320, -240}}, MEDIASUBTYPE_RGB24, 0},
+        {{{MEDIASUBTYPE_RGB24, 640, 480}}, yuy2, 0},
+        {{{MEDIASUBTYPE_RGB24, 0, 0}}, MEDIASUBTYPE_RGB24, -1},
+        {{}, yuy2, -1},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(chooseFormat(c.offered, c.current, 320, 240), c.chosen);
+}
+
+struct Scaled {
+    std::vector<unsigned char> frame;
+    FrameLayout layout;
+    std::vector<unsigned char> expected; // packed bottom-up BGR, 2 x 2
+};
+
+// Pixels are given by one byte repeated three times, so a swapped channel
+// or a shifted row shows.
+std::vector<unsigned char> grey(std::initializer_list<int> values, int padding, int perRow) {
+    std::vector<unsigned char> bytes;
+    int inRow = 0;
+    for (int v : values) {
+        bytes.insert(bytes.end(), 3, static_cast<unsigned char>(v));
+        if (++inRow == perRow) {
+            bytes.insert(bytes.end(), padding, 0xEE);
+            inRow = 0;
+        }
+    }
+    return bytes;
+}
+
+TEST(ScaleFrame, StretchesAnySizeIntoABottomUpPictureWithoutReadingPastTheFrame) {
+    const Scaled cases[] = {
+        // 4 x 4 bottom-up, rows of 12 bytes: every second pixel of every second row.
+        {grey({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 0, 4),
+         {4, 4, false},
+         grey({1, 3, 9, 11}, 0, 2)},
+        // 1 x 1, padded to four bytes: stretched over all four.
+        {grey({7}, 1, 1), {1, 1, false}, grey({7, 7, 7, 7}, 0, 2)},
+        // 1 x 2 top-down: its first row is the top one.
+        {grey({5, 6}, 1, 1), {1, 2, true}, grey({6, 6, 5, 5}, 0, 2)},
+        // Only the bottom row delivered: the top row stays black.
+        {grey({1, 2}, 2, 2), {2, 2, false}, grey({1, 2, 0, 0}, 0, 2)},
+    };
+    for (const Scaled &c : cases) {
+        std::vector<unsigned char> target(12, 0xAA);
+        scaleFrame(c.frame.data(), static_cast<long>(c.frame.size()), c.layout, target.data(), 2,
+                   2);
+        EXPECT_EQ(target, c.expected);
+    }
+}
+
+} // namespace
