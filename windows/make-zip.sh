@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Packs the Windows program for users: cloakcam.exe, SDL.dll, SDL's licence
-# and a short text, as cloakcam-windows-x86_64.zip in the build folder.
+# Packs the Windows program for users: cloakcam.exe, SDL.dll, cloakcam's and
+# SDL's licences and a short text, as cloakcam-windows-x86_64.zip in the
+# build folder.
 #
 #   windows/make-zip.sh [build-dir]       (default: build-windows)
 set -euo pipefail
@@ -18,6 +19,7 @@ if command -v x86_64-w64-mingw32-strip >/dev/null; then
 fi
 # Windows editors expect CR LF.
 sed 's/$/\r/' "$root/windows/README-windows.txt" >"$stage/cloakcam/README.txt"
+sed 's/$/\r/' "$root/LICENSE" >"$stage/cloakcam/LICENSE.txt"
 sed 's/$/\r/' "$sdl/COPYING-SDL.txt" >"$stage/cloakcam/COPYING-SDL.txt"
 zip=$build/cloakcam-windows-x86_64.zip
 rm -f "$zip"
