@@ -62,6 +62,23 @@ TEST(CaptureFilter, StreamConfigDescribesAndRecordsTheSize) {
     EXPECT_EQ(config->SetFormat(type), E_INVALIDARG);
     freeType(type);
 
+    // Its own size first, then the common ones, each a type SetFormat takes.
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    EXPECT_EQ(size, int(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
+    const LONG sizes[][2] = {{640, 480}, {160, 120}, {320, 240}};
+    ASSERT_EQ(count, 3);
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(config->GetStreamCaps(i, &type, reinterpret_cast<BYTE *>(&caps)), S_OK);
+        info = reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat);
+        EXPECT_EQ(info->bmiHeader.biWidth, sizes[i][0]);
+        EXPECT_EQ(caps.MaxOutputSize.cy, sizes[i][1]);
+        EXPECT_EQ(config->SetFormat(type), S_OK);
+        freeType(type);
+    }
+    EXPECT_EQ(config->GetStreamCaps(count, &type, reinterpret_cast<BYTE *>(&caps)), S_FALSE);
+
     config->Release();
     pin->Release();
     EXPECT_EQ(filter->Release(), 0u);
@@ -85,7 +102,23 @@ TEST(SampleGrabber, ReportsWhyThereIsNoSample) {
     ASSERT_EQ(graph->AddFilter(filter, L"Grabber"), S_OK);
     IPin *out = firstPin(capture, PINDIR_OUTPUT);
     IPin *in = firstPin(filter, PINDIR_INPUT);
+    AM_MEDIA_TYPE connected = {};
+    EXPECT_EQ(grabber->GetConnectedMediaType(&connected), VFW_E_NOT_CONNECTED);
+    auto *config = query<IAMStreamConfig>(out, IID_IAMStreamConfig);
+    AM_MEDIA_TYPE *small = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(config->GetStreamCaps(1, &small, reinterpret_cast<BYTE *>(&caps)), S_OK);
+    ASSERT_EQ(config->SetFormat(small), S_OK);
+    freeType(small);
+    config->Release();
     ASSERT_EQ(graph->Connect(out, in), S_OK);
+    // The size the conversion delivers, known before anything streams.
+    ASSERT_EQ(grabber->GetConnectedMediaType(&connected), S_OK);
+    EXPECT_EQ(connected.subtype, MEDIASUBTYPE_RGB24);
+    const auto *info = reinterpret_cast<const VIDEOINFOHEADER *>(connected.pbFormat);
+    EXPECT_EQ(info->bmiHeader.biWidth, 160);
+    EXPECT_EQ(info->bmiHeader.biHeight, 120);
+    CoTaskMemFree(connected.pbFormat);
     EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), E_INVALIDARG);
     EXPECT_EQ(grabber->SetBufferSamples(TRUE), S_OK);
     EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
