@@ -297,6 +297,9 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
             int width, height;
             out->frameSize(&width, &height);
             linked = linkThroughConversion(out->pad(), in->pad(), width, height);
+            // What the conversion will deliver, for the grabber to tell.
+            if (linked)
+                in->setFrameSize(width, height);
         } else if (gst_caps_can_intersect(offered, accepted)) {
             linked = gst_pad_link(out->pad(), in->pad()) == GST_PAD_LINK_OK;
         }

@@ -28,6 +28,7 @@ struct IGstPin : IPin {
     // The picture size the pin asks its connection to deliver, or 0 x 0 for
     // whatever the source produces.
     virtual void frameSize(int *width, int *height) = 0;
+    virtual void setFrameSize(int width, int height) = 0;
 };
 
 // The camera side of a capture filter: the graph watches its device, to tell

@@ -25,7 +25,7 @@ class Pin final : public IGstPin {
     bool connected() override;
     void setConnected(bool connected) override;
     void frameSize(int *width, int *height) override;
-    void setFrameSize(int width, int height);
+    void setFrameSize(int width, int height) override;
 
   private:
     IBaseFilter &owner_;

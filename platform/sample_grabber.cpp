@@ -56,24 +56,13 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
     }
 
     // The size the conversion in front of the grabber was fixed at when the
-    // graph connected; GStreamer settles the rest only once it streams.
+    // graph connected; without one, GStreamer settles it only once it streams.
     HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE *type) override {
         if (!type)
             return E_POINTER;
-        if (!input_.connected())
-            return VFW_E_NOT_CONNECTED;
-        GstPad *sink = gst_element_get_static_pad(filter_, "sink");
-        GstCaps *caps = gst_pad_peer_query_caps(sink, nullptr);
-        gst_object_unref(sink);
-        int width = 0, height = 0;
-        if (caps && !gst_caps_is_empty(caps)) {
-            const GstStructure *first = gst_caps_get_structure(caps, 0);
-            gst_structure_get_int(first, "width", &width);
-            gst_structure_get_int(first, "height", &height);
-        }
-        if (caps)
-            gst_caps_unref(caps);
-        if (width <= 0 || height <= 0)
+        int width, height;
+        input_.frameSize(&width, &height);
+        if (!input_.connected() || width <= 0 || height <= 0)
             return VFW_E_NOT_CONNECTED;
         auto *info = static_cast<VIDEOINFOHEADER *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
         std::memset(info, 0, sizeof *info);
