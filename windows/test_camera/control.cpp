@@ -35,3 +35,16 @@ Plug readPlug(const std::wstring &camera) {
         return Plug::Silent;
     return Plug::In;
 }
+
+void noteBound(const std::wstring &camera) {
+    const std::wstring path = controlFile(camera);
+    if (path.empty())
+        return;
+    HANDLE file = CreateFileW((path + L".bound").c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, "bound\n", 6, &written, nullptr);
+    CloseHandle(file);
+}

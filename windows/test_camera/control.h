@@ -12,4 +12,8 @@ enum class Plug { In, Out, Silent };
 
 Plug readPlug(const std::wstring &camera);
 
+// Adds a line to the file CAMERA.bound in that folder each time a filter is
+// made for the camera, so that a test can count the graphs built on it.
+void noteBound(const std::wstring &camera);
+
 #endif

@@ -96,6 +96,7 @@ STDMETHODIMP TestCameraFilter::Pause() {
     HRESULT result = S_OK;
     if (state == State_Stopped) {
         result = takeDevice();
+        const bool taken = SUCCEEDED(result);
         for (size_t i = 0; SUCCEEDED(result) && i < pins.size(); ++i)
             result = pins[i]->commit();
         if (SUCCEEDED(result)) {
@@ -103,7 +104,7 @@ STDMETHODIMP TestCameraFilter::Pause() {
                 streamerStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
             ResetEvent(streamerStop);
             streamer = CreateThread(nullptr, 0, streamMain, this, 0, nullptr);
-        } else if (result != HRESULT_FROM_WIN32(ERROR_BUSY) && device) {
+        } else if (taken) {
             ReleaseSemaphore(device, 1, nullptr);
         }
     }
@@ -237,6 +238,7 @@ STDMETHODIMP TestCameraFilter::Load(IPropertyBag *bag, IErrorLog *) {
         return E_UNEXPECTED;
     name = readText(bag, L"FriendlyName");
     formatText = readText(bag, L"Formats");
+    noteBound(name);
     const std::vector<Format> formats = parseFormats(formatText);
     pins.emplace_back(new OutputPin(*this, PIN_CATEGORY_CAPTURE, L"Capture", formats));
     if (formatText.find(L"preview") != std::wstring::npos)
