@@ -186,6 +186,7 @@ case_picture() {
     register "Desk camera=RGB24 320x240"
     CLOAKCAM_DEVICE="" launch
     expect_picture
+    only_our_window
     nothing_said
     quit
 }
