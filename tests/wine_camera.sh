@@ -280,9 +280,9 @@ case_unshowable() {
 case_preview() {
     register "Preview camera=RGB24 320x240, preview"
     CLOAKCAM_DEVICE="" launch
-    expect_picture
     sleep 1
     only_our_window
+    expect_picture
     nothing_said
     quit
 }

@@ -51,8 +51,6 @@ TestCameraFilter::~TestCameraFilter() {
         clock->Release();
     if (device)
         CloseHandle(device);
-    if (streamerStop)
-        CloseHandle(streamerStop);
     if (watcherStop)
         CloseHandle(watcherStop);
     DeleteCriticalSection(&lock);
@@ -98,15 +96,9 @@ STDMETHODIMP TestCameraFilter::Pause() {
         result = takeDevice();
         const bool taken = SUCCEEDED(result);
         for (size_t i = 0; SUCCEEDED(result) && i < pins.size(); ++i)
-            result = pins[i]->commit();
-        if (SUCCEEDED(result)) {
-            if (!streamerStop)
-                streamerStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            ResetEvent(streamerStop);
-            streamer = CreateThread(nullptr, 0, streamMain, this, 0, nullptr);
-        } else if (taken) {
-            ReleaseSemaphore(device, 1, nullptr);
-        }
+            result = pins[i]->startStreaming();
+        if (FAILED(result) && taken)
+            stopStreaming();
     }
     if (SUCCEEDED(result)) {
         running = 0;
@@ -141,10 +133,8 @@ STDMETHODIMP TestCameraFilter::Stop() {
 
 void TestCameraFilter::stopStreaming() {
     running = 0;
-    // Decommitting first frees a streaming thread waiting for a buffer.
     for (auto &pin : pins)
-        pin->decommit();
-    endThread(streamer, streamerStop);
+        pin->stopStreaming();
     if (device)
         ReleaseSemaphore(device, 1, nullptr);
 }
@@ -250,27 +240,6 @@ STDMETHODIMP TestCameraFilter::Load(IPropertyBag *bag, IErrorLog *) {
 }
 
 STDMETHODIMP TestCameraFilter::Save(IPropertyBag *, BOOL, BOOL) { return E_NOTIMPL; }
-
-DWORD WINAPI TestCameraFilter::streamMain(void *self) {
-    static_cast<TestCameraFilter *>(self)->stream();
-    return 0;
-}
-
-void TestCameraFilter::stream() {
-    const ULONGLONG began = GetTickCount64();
-    for (unsigned long frame = 0;; ++frame) {
-        const ULONGLONG due = began + frame * 1000ull / 30;
-        const ULONGLONG now = GetTickCount64();
-        if (WaitForSingleObject(streamerStop, due > now ? static_cast<DWORD>(due - now) : 0) !=
-            WAIT_TIMEOUT)
-            return;
-        if (!running || unplugged || silent)
-            continue;
-        const REFERENCE_TIME start = streamTime(frame);
-        for (auto &pin : pins)
-            pin->deliver(start);
-    }
-}
 
 REFERENCE_TIME TestCameraFilter::streamTime(unsigned long frame) {
     REFERENCE_TIME now = 0;

@@ -3,7 +3,7 @@
 
 // The test camera: a live capture source as a driver gives one. It learns its
 // name and formats from the device's property bag when bound, streams at 30
-// pictures a second while running, is busy while another graph has it paused
+// pictures a second on each connected pin while running, is busy while another graph has it paused
 // or running, and follows its control file (control.h): unplugged, it stops
 // sending, leaves the category and tells the graph EC_DEVICE_LOST 0; plugged
 // in again, it enters the category and tells EC_DEVICE_LOST 1; silent, it
@@ -48,14 +48,15 @@ class TestCameraFilter : public Counted, public IBaseFilter, public IPersistProp
     IPin *pin(size_t index);
     size_t pinCount() const { return pins.size(); }
     bool isStopped() const { return state == State_Stopped; }
+    // Whether pictures are to go out now: running, plugged in, not silent.
+    bool sending() const { return running && !unplugged && !silent; }
+    // The stream time of a pin's frame-th picture since it started.
+    REFERENCE_TIME streamTime(unsigned long frame);
     CRITICAL_SECTION lock;
 
   private:
-    static DWORD WINAPI streamMain(void *self);
     static DWORD WINAPI watchMain(void *self);
-    void stream();
     void watch();
-    REFERENCE_TIME streamTime(unsigned long frame);
     void tellGraph(LONG_PTR returned);
     HRESULT takeDevice();
     void stopStreaming();
@@ -68,13 +69,11 @@ class TestCameraFilter : public Counted, public IBaseFilter, public IPersistProp
     IFilterGraph *graph = nullptr;
     std::wstring nameInGraph;
     REFERENCE_TIME startTime = 0;
-    // Read by the streaming thread without the lock.
+    // Read by the pins' streaming threads without the lock.
     volatile LONG running = 0;
     volatile LONG unplugged = 0;
     volatile LONG silent = 0;
     HANDLE device = nullptr;
-    HANDLE streamer = nullptr;
-    HANDLE streamerStop = nullptr;
     HANDLE watcher = nullptr;
     HANDLE watcherStop = nullptr;
 };

@@ -24,6 +24,8 @@ class Locked {
 };
 
 constexpr REFERENCE_TIME frameDuration = 10000000 / 30;
+// Every wait on the pin's own thread is bounded.
+constexpr DWORD threadEndTimeout = 2000;
 
 } // namespace
 
@@ -31,7 +33,12 @@ OutputPin::OutputPin(TestCameraFilter &filter, const GUID &category, const wchar
                      const std::vector<Format> &formats)
     : filter(filter), category(category), name(name), formats(formats) {}
 
-OutputPin::~OutputPin() { dropConnection(); }
+OutputPin::~OutputPin() {
+    stopStreaming();
+    dropConnection();
+    if (streamerStop)
+        CloseHandle(streamerStop);
+}
 
 STDMETHODIMP OutputPin::QueryInterface(REFIID iid, void **object) {
     if (!object)
@@ -313,11 +320,49 @@ STDMETHODIMP OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE **type, BYTE *cap
     return S_OK;
 }
 
-HRESULT OutputPin::commit() { return allocator ? allocator->Commit() : S_OK; }
+HRESULT OutputPin::startStreaming() {
+    if (!input || !allocator)
+        return S_OK;
+    HRESULT result = allocator->Commit();
+    if (FAILED(result))
+        return result;
+    if (!streamerStop)
+        streamerStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!streamerStop)
+        return E_OUTOFMEMORY;
+    ResetEvent(streamerStop);
+    streamer = CreateThread(nullptr, 0, streamMain, this, 0, nullptr);
+    return streamer ? S_OK : E_OUTOFMEMORY;
+}
 
-void OutputPin::decommit() {
+void OutputPin::stopStreaming() {
+    // Decommitting first frees a streaming thread waiting for a buffer.
     if (allocator)
         allocator->Decommit();
+    if (!streamer)
+        return;
+    SetEvent(streamerStop);
+    WaitForSingleObject(streamer, threadEndTimeout);
+    CloseHandle(streamer);
+    streamer = nullptr;
+}
+
+DWORD WINAPI OutputPin::streamMain(void *self) {
+    static_cast<OutputPin *>(self)->stream();
+    return 0;
+}
+
+void OutputPin::stream() {
+    const ULONGLONG began = GetTickCount64();
+    for (unsigned long frame = 0;; ++frame) {
+        const ULONGLONG due = began + frame * 1000ull / 30;
+        const ULONGLONG now = GetTickCount64();
+        if (WaitForSingleObject(streamerStop, due > now ? static_cast<DWORD>(due - now) : 0) !=
+            WAIT_TIMEOUT)
+            return;
+        if (filter.sending())
+            deliver(filter.streamTime(frame));
+    }
 }
 
 void OutputPin::deliver(REFERENCE_TIME start) {

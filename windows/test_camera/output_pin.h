@@ -54,16 +54,19 @@ class OutputPin : public IPin, public IKsPropertySet, public IAMStreamConfig {
     bool offeredType(ULONG index, AM_MEDIA_TYPE *type) const;
     ULONG offeredCount() const { return static_cast<ULONG>(formats.size()); }
 
-    // Streaming, by the filter: buffers committed on the way out of Stopped,
-    // decommitted on the way back, and one picture handed on per call.
-    HRESULT commit();
-    void decommit();
-    void deliver(REFERENCE_TIME start);
+    // Streaming, started by the filter on the way out of Stopped and stopped
+    // on the way back: each pin sends on a thread of its own, as a driver's
+    // streams do, so a renderer that holds one pin's pictures holds no other.
+    HRESULT startStreaming();
+    void stopStreaming();
 
   private:
     HRESULT tryConnection(IPin *receiver, size_t format);
     HRESULT chooseAllocator(const Format &format);
     void dropConnection();
+    static DWORD WINAPI streamMain(void *self);
+    void stream();
+    void deliver(REFERENCE_TIME start);
 
     TestCameraFilter &filter;
     const GUID category;
@@ -77,6 +80,8 @@ class OutputPin : public IPin, public IKsPropertySet, public IAMStreamConfig {
     IMemAllocator *allocator = nullptr;
     AM_MEDIA_TYPE connectionType = {};
     std::vector<BYTE> picture;
+    HANDLE streamer = nullptr;
+    HANDLE streamerStop = nullptr;
 };
 
 #endif
