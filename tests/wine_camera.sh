@@ -84,7 +84,7 @@ launch() {
     app=$!
     pids+=("$app")
     for _ in $(seq 300); do
-        grep -qxE $'celled getVideoImage int int\r?' "$work/stdout$n.log" && break
+        grep -qxE $'celled getVideoImage int int\r?' "$work/stdout$n.log" 2>/dev/null && break
         kill -0 "$app" 2>/dev/null || fail "cloakcam $n ended during start-up"
         sleep 0.1
     done
