@@ -3,7 +3,8 @@
 # its pinned source) and checks it under Wine's own DirectShow, in a Wine
 # prefix of its own that is thrown away afterwards: capture_check.exe without
 # a display, then cloakcam.exe through the same end-to-end scenarios as the
-# Linux program, each on an X server of its own. Finally packs the zip for
+# Linux program, each on an X server of its own, and against the project's
+# test camera (tests/wine_camera.sh). Finally packs the zip for
 # Windows users. Installs from Debian whatever is missing; exits non-zero when
 # anything fails.
 #
@@ -24,7 +25,7 @@ timing() {
 }
 
 packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
-    g++ libx11-dev xvfb xauth xdotool imagemagick)
+    g++ libx11-dev xvfb xauth xdotool x11-utils imagemagick)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -102,6 +103,14 @@ for scenario in picture_and_keys window_close no_display; do
 done
 echo "windows end to end: $passed passed, $failed failed"
 timing "end-to-end runs"
+
+# The project's DirectShow test camera in the prefix's video input category,
+# registered by each case with the cameras it wants.
+if ! WINE=$wine WINESERVER=$wineserver timeout 900 tests/wine_camera.sh \
+    "$build/app/cloakcam.exe" "$build/windows/test_camera/test_camera.dll"; then
+    status=1
+fi
+timing "camera cases"
 
 windows/make-zip.sh "$build"
 echo "windows: $((SECONDS - started)) s in all"

@@ -1,0 +1,19 @@
+#ifndef CLOAKCAM_TEST_CAMERA_CONTROL_H
+#define CLOAKCAM_TEST_CAMERA_CONTROL_H
+
+// What a test wants a camera to do during a run, written as one word into a
+// file named after the camera in the folder CLOAKCAM_TEST_CAMERA_CONTROL
+// names: "unplugged", "silent", or anything else (or no file) for plugged in
+// and sending.
+
+#include <string>
+
+enum class Plug { In, Out, Silent };
+
+Plug readPlug(const std::wstring &camera);
+
+// Adds a line to the file CAMERA.bound in that folder each time a filter is
+// made for the camera, so that a test can count the graphs built on it.
+void noteBound(const std::wstring &camera);
+
+#endif
