@@ -105,6 +105,11 @@ STDMETHODIMP TestCameraFilter::Pause() {
         state = State_Paused;
     }
     LeaveCriticalSection(&lock);
+    // Wine's graph keeps the renderer's S_FALSE from Run and drops a later
+    // failure, so the owner would never learn why nothing comes: a driver that
+    // cannot start says so through the graph's events as well.
+    if (FAILED(result))
+        notifyGraph(EC_ERRORABORT, result, 0);
     return result;
 }
 
@@ -278,12 +283,16 @@ void TestCameraFilter::watch() {
 }
 
 void TestCameraFilter::tellGraph(LONG_PTR returned) {
+    notifyGraph(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter *>(this)),
+                returned);
+}
+
+void TestCameraFilter::notifyGraph(LONG code, LONG_PTR param1, LONG_PTR param2) {
     EnterCriticalSection(&lock);
     IMediaEventSink *sink = nullptr;
     if (graph &&
         SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void **>(&sink)))) {
-        sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter *>(this)),
-                     returned);
+        sink->Notify(code, param1, param2);
         sink->Release();
     }
     LeaveCriticalSection(&lock);

@@ -58,6 +58,7 @@ class TestCameraFilter : public Counted, public IBaseFilter, public IPersistProp
     static DWORD WINAPI watchMain(void *self);
     void watch();
     void tellGraph(LONG_PTR returned);
+    void notifyGraph(LONG code, LONG_PTR param1, LONG_PTR param2);
     HRESULT takeDevice();
     void stopStreaming();
 
