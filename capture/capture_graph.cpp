@@ -167,9 +167,10 @@ bool getVideoImage::bindCamera() {
         cameraChosen = true;
         if (index >= 0) {
             camera = names[index];
-            status.start(describeCamera(camera));
+            status.start(camera);
         } else {
             pattern.reset(new TestPattern(width, height));
+            status.showPattern(wantedCamera());
             // Unless the user asked for the pattern, a camera plugged in
             // later takes its place.
             waitingForCamera = wantedCamera() != patternChoice;
@@ -210,7 +211,7 @@ bool getVideoImage::lookForCamera() {
     camera = names[choice.index];
     waitingForCamera = false;
     pattern.reset();
-    status.start(describeCamera(camera));
+    status.start(camera);
     say("cloakcam: using camera " + describeCamera(camera));
     return true;
 }
