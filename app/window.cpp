@@ -1,6 +1,7 @@
 #include "app/window.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #ifdef CLOAKCAM_X11
 #include <X11/Xlib.h>
@@ -39,6 +40,11 @@ void setIcon() {
 // off the task bar. Once the atom exists, SDL2 sets the hints instead.
 void keepTopLevel() {
 #ifdef CLOAKCAM_X11
+    // Only where SDL draws through X: elsewhere DISPLAY may name a server
+    // that takes long to answer, or none.
+    char driver[16] = "";
+    if (SDL_VideoDriverName(driver, sizeof driver) == nullptr || std::strcmp(driver, "x11") != 0)
+        return;
     Display *display = XOpenDisplay(nullptr);
     if (display == nullptr)
         return;

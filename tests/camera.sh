@@ -105,6 +105,7 @@ for caps in "video/x-raw,format=YUY2,width=640,height=480" "video/x-raw,format=N
     launch
     expect_bars
     quit
+    [ ! -s "$work/stderr.log" ] || fail "standard error is not silent when all is well"
     vcam_withdraw "Test Camera"
     pass
 done

@@ -157,6 +157,7 @@ picture_and_keys)
 
     xdotool windowfocus --sync "$window" key Escape
     expect_clean_exit
+    [ ! -s "$work/stderr.log" ] || fail "standard error is not silent when all is well"
     ;;
 window_close)
     start_x_server
