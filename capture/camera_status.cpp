@@ -4,9 +4,11 @@
 
 namespace {
 
-// A window 320 pixels wide shows about 40 characters of title; the longest
-// status around a name takes 16 of them.
-constexpr size_t longestName = 24;
+// A 320-pixel window's title bar shows some 30 to 40 characters: with a
+// name of at most 20, the title of a streaming camera fits, and so do most
+// others. The status comes before the name where it can, so that what a
+// window manager cuts off is the end of the name.
+constexpr size_t longestName = 20;
 
 // The first `count` characters of UTF-8 `text`, or all of it.
 size_t bytesOfCharacters(const std::string &text, size_t count) {

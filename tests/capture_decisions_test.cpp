@@ -79,7 +79,7 @@ TEST(CameraStatus, TheTitleSaysWhatIsShown) {
     std::string longAccented, cutAccented;
     for (int k = 0; k < 30; ++k)
         longAccented += accented;
-    for (int k = 0; k < 21; ++k)
+    for (int k = 0; k < 17; ++k)
         cutAccented += accented;
     struct Step {
         std::function<void()> act;
@@ -112,7 +112,11 @@ TEST(CameraStatus, TheTitleSaysWhatIsShown) {
         {[&] {
              status.start({"Integrated Webcam Ultra HD Pro", "/dev/video0"});
          },
-         "cloakcam - starting Integrated Webcam Ult..."},
+         "cloakcam - starting Integrated Webcam..."},
+        {[&] {
+             status.start({"USB2.0 HD UVC WebCam", "/dev/video0"});
+         },
+         "cloakcam - starting USB2.0 HD UVC WebCam"},
         {[&] {
              status.start({longAccented, "/dev/video0"});
          },
