@@ -4,10 +4,10 @@
 
 namespace {
 
-// A 320-pixel window's title bar shows some 30 to 40 characters: with a
-// name of at most 20, the title of a streaming camera fits, and so do most
-// others. The status comes before the name where it can, so that what a
-// window manager cuts off is the end of the name.
+// A 320-pixel window's title bar shows some 25 to 30 characters after
+// "cloakcam - ". The statuses take a few words, in the lines' own words, and
+// come before a name, so that what a window manager cuts off is the end of
+// the name; a name is cut here past 20 characters.
 constexpr size_t longestName = 20;
 
 // The first `count` characters of UTF-8 `text`, or all of it.
@@ -40,9 +40,9 @@ void CameraStatus::showPattern(const std::string &wanted) {
     if (wanted == patternChoice)
         retitle("test pattern");
     else if (wanted.empty())
-        retitle("test pattern (no camera)");
+        retitle("no camera");
     else
-        retitle("test pattern (no " + shortened(wanted) + ")");
+        retitle("not found: " + shortened(wanted));
 }
 
 void CameraStatus::retitle(const std::string &shown) { title_ = "cloakcam - " + shown; }
@@ -57,7 +57,7 @@ std::string CameraStatus::lose(const std::string &reason) {
         return "cloakcam: cannot use camera " + camera_ + ": " + reason;
     }
     if (was == State::Streaming) {
-        retitle(shortName_ + " lost");
+        retitle("camera lost");
         return "cloakcam: camera lost: " + reason;
     }
     // A return that failed was announced as a loss already.
@@ -81,7 +81,7 @@ std::string CameraStatus::pictureArrived() {
 }
 
 std::string CameraStatus::noPictureWithin(int seconds) {
-    retitle("no picture from " + shortName_);
+    retitle("no picture");
     return "cloakcam: the camera has delivered no picture in " + std::to_string(seconds) +
            " seconds; showing black until it does";
 }

@@ -35,8 +35,8 @@ class CameraStatus {
     void showPattern(const std::string &wanted);
 
     State state() const { return state_; }
-    // "cloakcam", then what the window shows, short enough for the title bar
-    // of a 320-pixel window.
+    // "cloakcam", then what the window shows, or why it shows the test
+    // pattern; short enough for the title bar of a 320-pixel window.
     const std::string &title() const { return title_; }
 
   private:

@@ -94,12 +94,12 @@ TEST(CameraStatus, TheTitleSaysWhatIsShown) {
         {[&] { status.lose("it is busy"); }, "cloakcam - cannot use Desk"},
         {[&] { status.returned(); }, "cloakcam - cannot use Desk"},
         {[&] { status.pictureArrived(); }, "cloakcam - Desk"},
-        {[&] { status.lose("it was unplugged"); }, "cloakcam - Desk lost"},
+        {[&] { status.lose("it was unplugged"); }, "cloakcam - camera lost"},
         {[&] {
              status.returned();
              status.lose("it failed");
          },
-         "cloakcam - Desk lost"},
+         "cloakcam - camera lost"},
         {[&] {
              status.start({"", "/dev/video2"});
          },
@@ -108,7 +108,7 @@ TEST(CameraStatus, TheTitleSaysWhatIsShown) {
              EXPECT_EQ(status.noPictureWithin(5), "cloakcam: the camera has delivered no picture "
                                                   "in 5 seconds; showing black until it does");
          },
-         "cloakcam - no picture from /dev/video2"},
+         "cloakcam - no picture"},
         {[&] {
              status.start({"Integrated Webcam Ultra HD Pro", "/dev/video0"});
          },
@@ -121,9 +121,9 @@ TEST(CameraStatus, TheTitleSaysWhatIsShown) {
              status.start({longAccented, "/dev/video0"});
          },
          "cloakcam - starting " + cutAccented + "..."},
-        {[&] { status.showPattern(""); }, "cloakcam - test pattern (no camera)"},
+        {[&] { status.showPattern(""); }, "cloakcam - no camera"},
         {[&] { status.showPattern("pattern"); }, "cloakcam - test pattern"},
-        {[&] { status.showPattern("Front"); }, "cloakcam - test pattern (no Front)"},
+        {[&] { status.showPattern("Front"); }, "cloakcam - not found: Front"},
     };
     for (const Step &step : steps) {
         step.act();
