@@ -6,6 +6,7 @@
 #include "app/effect.h"
 #include "app/loop.h"
 #include "app/process_guard.h"
+#include "app/window.h"
 #include "capture/video_image.h"
 
 #ifndef _WIN32
@@ -126,6 +127,7 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     preferPlainDrawing();
+    nameWindowClass();
 #ifdef CLOAKCAM_X11
     XSetIOErrorHandler(displayLost);
 #endif
@@ -145,11 +147,10 @@ int main(int argc, char *argv[]) {
         return cannotOpenWindow(noDisplayReason(std::getenv("DISPLAY")).c_str());
     }
 
-    SDL_Surface *screen = SDL_SetVideoMode(frameWidth, frameHeight, 16, 0);
+    SDL_Surface *screen = openWindow(frameWidth, frameHeight);
     if (screen == nullptr) {
         return cannotOpenWindow(SDL_GetError());
     }
-    SDL_WM_SetCaption("cloakcam", nullptr);
 #ifdef CLOAKCAM_X11
     XSetErrorHandler(requestRefused);
 #endif
@@ -159,8 +160,10 @@ int main(int argc, char *argv[]) {
     SDL_EventState(SDL_MOUSEMOTION, SDL_IGNORE);
 
     getVideoImage video(frameWidth, frameHeight);
+    TitleBar title;
     // A camera can take seconds to start; the window answers a quit meanwhile.
     while (video.awaitingFirstPicture()) {
+        title.show(video.title());
         if (quitSignalled() || quitPending()) {
             return 0;
         }
@@ -169,7 +172,8 @@ int main(int argc, char *argv[]) {
     Pixel **pixels = video.getImage();
     clearReference();
 
-    while (!quitSignalled() && runPass(screen, video, pixels)) {
-    }
+    do {
+        title.show(video.title());
+    } while (!quitSignalled() && runPass(screen, video, pixels));
     return 0;
 }

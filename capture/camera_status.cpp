@@ -2,20 +2,64 @@
 
 #include <cstdio>
 
-void CameraStatus::start(const std::string &camera) {
-    camera_ = camera;
-    state_ = State::Starting;
+namespace {
+
+// A 320-pixel window's title bar shows some 25 to 30 characters after
+// "cloakcam - ". The statuses take a few words, in the lines' own words, and
+// come before a name, so that what a window manager cuts off is the end of
+// the name; a name is cut here past 20 characters.
+constexpr size_t longestName = 20;
+
+// The first `count` characters of UTF-8 `text`, or all of it.
+size_t bytesOfCharacters(const std::string &text, size_t count) {
+    size_t bytes = 0;
+    for (size_t seen = 0; bytes < text.size(); ++bytes) {
+        const bool starts = (static_cast<unsigned char>(text[bytes]) & 0xC0) != 0x80;
+        if (starts && seen++ == count)
+            break;
+    }
+    return bytes;
 }
+
+std::string shortened(const std::string &name) {
+    if (bytesOfCharacters(name, longestName) == name.size())
+        return name;
+    return name.substr(0, bytesOfCharacters(name, longestName - 3)) + "...";
+}
+
+} // namespace
+
+void CameraStatus::start(const CameraName &camera) {
+    camera_ = describeCamera(camera);
+    shortName_ = shortened(camera.name.empty() ? camera.path : camera.name);
+    state_ = State::Starting;
+    retitle("starting " + shortName_);
+}
+
+void CameraStatus::showPattern(const std::string &wanted) {
+    if (wanted == patternChoice)
+        retitle("test pattern");
+    else if (wanted.empty())
+        retitle("no camera");
+    else
+        retitle("not found: " + shortened(wanted));
+}
+
+void CameraStatus::retitle(const std::string &shown) { title_ = "cloakcam - " + shown; }
 
 std::string CameraStatus::lose(const std::string &reason) {
     const State was = state_;
     if (was == State::None || was == State::Lost)
         return "";
     state_ = State::Lost;
-    if (was == State::Starting)
+    if (was == State::Starting) {
+        retitle("cannot use " + shortName_);
         return "cloakcam: cannot use camera " + camera_ + ": " + reason;
-    if (was == State::Streaming)
+    }
+    if (was == State::Streaming) {
+        retitle("camera lost");
         return "cloakcam: camera lost: " + reason;
+    }
     // A return that failed was announced as a loss already.
     return "";
 }
@@ -29,9 +73,17 @@ bool CameraStatus::returned() {
 
 std::string CameraStatus::pictureArrived() {
     const State was = state_;
-    if (was == State::Starting || was == State::Returning)
+    if (was == State::Starting || was == State::Returning) {
         state_ = State::Streaming;
+        retitle(shortName_);
+    }
     return was == State::Returning ? "cloakcam: camera back" : "";
+}
+
+std::string CameraStatus::noPictureWithin(int seconds) {
+    retitle("no picture");
+    return "cloakcam: the camera has delivered no picture in " + std::to_string(seconds) +
+           " seconds; showing black until it does";
 }
 
 namespace {

@@ -4,10 +4,12 @@
 // What the user is told about the camera while it runs, from what the filter
 // graph reports: one line when it cannot start, one when it is lost, one when
 // it is back. The lines are handed back rather than printed, so whoever owns
-// the graph prints them and the rules can be tried without one.
+// the graph prints them and the rules can be tried without one. The window's
+// title follows the same steps, so that the two never disagree.
 
 #include <string>
 
+#include "capture/camera_choice.h"
 #include "capture/directshow.h"
 
 class CameraStatus {
@@ -16,8 +18,8 @@ class CameraStatus {
     // user needs to hear.
     enum class State { None, Starting, Streaming, Lost, Returning };
 
-    // A camera (described for the user) is starting.
-    void start(const std::string &camera);
+    // A camera is starting.
+    void start(const CameraName &camera);
     // The camera stopped for `reason`; the line to say, or empty when this
     // loss was said already or a return failed.
     std::string lose(const std::string &reason);
@@ -26,12 +28,25 @@ class CameraStatus {
     bool returned();
     // A picture came; the line to say, or empty.
     std::string pictureArrived();
+    // The starting camera has given no picture in `seconds`; the line to say.
+    std::string noPictureWithin(int seconds);
+    // The test pattern shows instead of a camera; `wanted` is the camera the
+    // user named, patternChoice, or empty.
+    void showPattern(const std::string &wanted);
 
     State state() const { return state_; }
+    // "cloakcam", then what the window shows, or why it shows the test
+    // pattern; short enough for the title bar of a 320-pixel window.
+    const std::string &title() const { return title_; }
 
   private:
+    void retitle(const std::string &shown);
+
     State state_ = State::None;
     std::string camera_;
+    // The camera's name as the title gives it.
+    std::string shortName_;
+    std::string title_ = "cloakcam";
 };
 
 // Why a camera stopped, in the user's words, from the error the graph gave.

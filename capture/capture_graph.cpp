@@ -206,9 +206,10 @@ bool getVideoImage::bindCamera() {
         cameraChosen = true;
         if (index >= 0) {
             camera = names[index];
-            status.start(describeCamera(camera));
+            status.start(camera);
         } else {
             pattern.reset(new TestPattern(width, height));
+            status.showPattern(wantedCamera());
             // Unless the user asked for the pattern, a camera plugged in
             // later takes its place.
             waitingForCamera = wantedCamera() != patternChoice;
@@ -253,7 +254,7 @@ bool getVideoImage::lookForCamera(const std::vector<CameraName> &names) {
     camera = names[choice.index];
     waitingForCamera = false;
     pattern.reset();
-    status.start(describeCamera(camera));
+    status.start(camera);
     say("cloakcam: using camera " + describeCamera(camera));
     return true;
 }

@@ -190,8 +190,7 @@ bool getVideoImage::awaitingFirstPicture() {
     if (std::chrono::steady_clock::now() - started < firstPictureTimeout)
         return true;
     firstPictureAwaited = true;
-    std::fprintf(stderr, "cloakcam: the camera has delivered no picture in 5 seconds; "
-                         "showing black until it does\n");
+    say(status.noPictureWithin(static_cast<int>(firstPictureTimeout.count())));
     return false;
 }
 

@@ -47,6 +47,9 @@ class getVideoImage {
     // The records, count of them; the same array at the same addresses for
     // the object's whole life. Callers may overwrite their contents.
     Pixel **getImage();
+    // The window's title for what is shown, changing as the camera comes and
+    // goes; the same reference for the object's whole life.
+    const std::string &title() const { return status.title(); }
 
     HRESULT buildGraph(int width, int height);
     // Graph helpers that touch no camera state, so they can be used on any

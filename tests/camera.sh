@@ -26,7 +26,7 @@ launch() {
     "$cloakcam" >"$work/stdout.log" 2>"$work/stderr.log" &
     app=$!
     pids+=("$app")
-    window=$(timeout 15 xdotool search --sync --onlyvisible --name '^cloakcam$' | head -n 1)
+    window=$(find_window 15) || true
     [ -n "$window" ] || fail "no window"
 }
 
@@ -105,6 +105,7 @@ for caps in "video/x-raw,format=YUY2,width=640,height=480" "video/x-raw,format=N
     launch
     expect_bars
     quit
+    [ ! -s "$work/stderr.log" ] || fail "standard error is not silent when all is well"
     vcam_withdraw "Test Camera"
     pass
 done
@@ -113,11 +114,14 @@ context="camera lost and back, as an MJPG camera"
 vcam_publish "Test Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
 launch
 expect_bars
+expect_title "cloakcam - Test Camera"
 vcam_withdraw "Test Camera"
 lost=$(wait_for_line "cloakcam: camera lost: it was unplugged" 2)
+expect_title "cloakcam - camera lost"
 vcam_publish "Test Camera" "image/jpeg,width=1280,height=720,framerate=30/1"
 back=$(wait_for_line "cloakcam: camera back" 5)
 expect_bars
+expect_title "cloakcam - Test Camera"
 quit
 vcam_withdraw "Test Camera"
 pass "lost after $lost ms, back after $back ms"
@@ -143,6 +147,7 @@ context="PipeWire started after cloakcam"
 vcam_pipewire_down
 launch
 wait_for_line "cloakcam: no camera found, showing a test pattern" 5 >/dev/null
+expect_title "cloakcam - no camera"
 vcam_pipewire_up
 vcam_publish "Late Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
 taken=$(wait_for_line "cloakcam: using camera Late Camera" 8)
@@ -163,6 +168,7 @@ escaped=$((($(date +%s%N) - started) / 1000000))
 ((escaped < 1000)) || fail "Escape took $escaped ms"
 launch
 told=$(wait_for_line "cloakcam: the camera has delivered no picture in 5 seconds; showing black until it does" 8)
+expect_title "cloakcam - no picture"
 quit
 kill -CONT "${vcam_cameras[Test Camera]}"
 vcam_withdraw "Test Camera"
@@ -173,6 +179,7 @@ launch
 wait_for_line "cloakcam: no camera found, showing a test pattern" 5 >/dev/null
 vcam_publish "Late Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
 taken=$(wait_for_line "cloakcam: using camera Late Camera" 5)
+expect_title "cloakcam - Late Camera"
 # The reference still holds the test pattern; a key takes the camera's.
 sleep 0.5
 xdotool windowfocus --sync "$window" key space

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 namespace {
@@ -52,7 +53,7 @@ TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
     EXPECT_EQ(status.lose("it was unplugged"), "") << "no camera, nothing to say";
     EXPECT_FALSE(status.returned());
 
-    status.start("/dev/video0 (Desk)");
+    status.start({"Desk", "/dev/video0"});
     EXPECT_EQ(status.lose("it is busy"),
               "cloakcam: cannot use camera /dev/video0 (Desk): it is busy");
     EXPECT_EQ(status.lose("it failed"), "") << "one line per loss";
@@ -68,6 +69,66 @@ TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
     EXPECT_EQ(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), "it is busy");
     EXPECT_EQ(reasonFor(VFW_E_CANNOT_CONNECT), "it offers no picture format that can be shown");
     EXPECT_EQ(reasonFor(E_FAIL), "it failed (error 0x80004005)");
+}
+
+// The title follows the same steps as the lines, and a long name is cut
+// whole characters at a time so that the status around it stays in view.
+TEST(CameraStatus, TheTitleSaysWhatIsShown) {
+    CameraStatus status;
+    const std::string accented = "\xc3\xa9";
+    std::string longAccented, cutAccented;
+    for (int k = 0; k < 30; ++k)
+        longAccented += accented;
+    for (int k = 0; k < 17; ++k)
+        cutAccented += accented;
+    struct Step {
+        std::function<void()> act;
+        std::string title;
+    };
+    const Step steps[] = {
+        {[] {}, "cloakcam"},
+        {[&] {
+             status.start({"Desk", "/dev/video0"});
+         },
+         "cloakcam - starting Desk"},
+        {[&] { status.lose("it is busy"); }, "cloakcam - cannot use Desk"},
+        {[&] { status.returned(); }, "cloakcam - cannot use Desk"},
+        {[&] { status.pictureArrived(); }, "cloakcam - Desk"},
+        {[&] { status.lose("it was unplugged"); }, "cloakcam - camera lost"},
+        {[&] {
+             status.returned();
+             status.lose("it failed");
+         },
+         "cloakcam - camera lost"},
+        {[&] {
+             status.start({"", "/dev/video2"});
+         },
+         "cloakcam - starting /dev/video2"},
+        {[&] {
+             EXPECT_EQ(status.noPictureWithin(5), "cloakcam: the camera has delivered no picture "
+                                                  "in 5 seconds; showing black until it does");
+         },
+         "cloakcam - no picture"},
+        {[&] {
+             status.start({"Integrated Webcam Ultra HD Pro", "/dev/video0"});
+         },
+         "cloakcam - starting Integrated Webcam..."},
+        {[&] {
+             status.start({"USB2.0 HD UVC WebCam", "/dev/video0"});
+         },
+         "cloakcam - starting USB2.0 HD UVC WebCam"},
+        {[&] {
+             status.start({longAccented, "/dev/video0"});
+         },
+         "cloakcam - starting " + cutAccented + "..."},
+        {[&] { status.showPattern(""); }, "cloakcam - no camera"},
+        {[&] { status.showPattern("pattern"); }, "cloakcam - test pattern"},
+        {[&] { status.showPattern("Front"); }, "cloakcam - not found: Front"},
+    };
+    for (const Step &step : steps) {
+        step.act();
+        EXPECT_EQ(status.title(), step.title);
+    }
 }
 
 // The pattern in the camera's layout on a tiny frame: bottom row first, blue

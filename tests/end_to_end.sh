@@ -49,9 +49,42 @@ start_cloakcam() {
     done
     grep -qxE $'celled getVideoImage int int\r?' "$work/stdout.log" || fail "no start-up line"
     [ "$(grep -c . "$work/stdout.log")" -eq 1 ] || fail "more than the start-up line on stdout"
-    window=$(timeout "${START_SECONDS:-10}" xdotool search --sync --onlyvisible --name '^cloakcam$' |
-        head -n 1)
+    window=$(find_window "${START_SECONDS:-10}") || true
     [ -n "$window" ] || fail "no cloakcam window"
+}
+
+# cloakcam's windows are found by their class, since the title changes with
+# what is shown. Under Wine the class is the program's file name.
+window_class='^cloakcam(\.exe)?$'
+
+# The window of cloakcam's class, waiting up to $1 seconds.
+find_window() {
+    timeout "$1" xdotool search --sync --onlyvisible --class "$window_class" | head -n 1
+}
+
+# Waits up to 10 s for the window's title to read $1.
+expect_title() {
+    local title=""
+    for _ in $(seq 100); do
+        title=$(xdotool getwindowname "$window" 2>/dev/null) || true
+        [ "$title" = "$1" ] && return 0
+        sleep 0.1
+    done
+    fail "the title reads '$title', not '$1'"
+}
+
+# What a task bar or dock needs: the class the desktop entry names, an icon
+# of its own, and a window that is not a transient of another.
+expect_application_window() {
+    local class icon transient
+    class=$(xprop -id "$window" WM_CLASS)
+    icon=$(xprop -id "$window" _NET_WM_ICON | head -n 1)
+    transient=$(xprop -id "$window" WM_TRANSIENT_FOR)
+    [[ $class =~ \"cloakcam(\.exe)?\",\ \"cloakcam(\.exe)?\"$ ]] || fail "class: $class"
+    [[ $icon =~ Icon\ \(([0-9]+)\ x\ ([0-9]+)\) ]] && ((BASH_REMATCH[1] >= 16)) ||
+        fail "no icon: $icon"
+    [[ $transient == *"not found"* ]] || fail "$transient"
+    echo "window: $class; icon ${BASH_REMATCH[1]}x${BASH_REMATCH[2]}; no WM_TRANSIENT_FOR"
 }
 
 # Waits up to LIMIT seconds for cloakcam to end; its exit status goes to
@@ -101,6 +134,8 @@ case $scenario in
 picture_and_keys)
     start_x_server
     start_cloakcam
+    expect_application_window
+    expect_title "cloakcam - test pattern"
     sleep 1
     screenshot first
     sleep 0.5
@@ -122,6 +157,7 @@ picture_and_keys)
 
     xdotool windowfocus --sync "$window" key Escape
     expect_clean_exit
+    [ ! -s "$work/stderr.log" ] || fail "standard error is not silent when all is well"
     ;;
 window_close)
     start_x_server

@@ -52,7 +52,7 @@ only_our_lines() {
 expect_running() {
     local window="" or_one_line=${1:-}
     for _ in $(seq 100); do
-        window=$(xdotool search --onlyvisible --name '^cloakcam$' 2>/dev/null | head -n 1) || true
+        window=$(xdotool search --onlyvisible --class "$window_class" 2>/dev/null | head -n 1) || true
         [ -n "$window" ] && break
         if ! kill -0 "$app" 2>/dev/null; then
             [ -n "$or_one_line" ] || fail "ended during start-up"
@@ -141,7 +141,7 @@ pass
 for run in $(seq 10); do
     context="window destroyed from outside, run $run"
     launch ""
-    window=$(timeout 10 xdotool search --sync --onlyvisible --name '^cloakcam$' | head -n 1)
+    window=$(find_window 10) || true
     sleep "0.$((run % 5))"
     xdotool windowclose "$window"
     expect_end 0 5 "the window was closed from outside"

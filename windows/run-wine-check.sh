@@ -47,6 +47,10 @@ cmake --build "$build" -j"$(nproc)"
 # The end-to-end test closes windows the way a window manager does, with a
 # small X program of the Linux build's.
 g++ -O1 -o "$build/wm_close" tests/wm_close.cpp -lX11
+# A console program: its messages reach a double-click's console and the
+# command prompt that waits for it (README.txt says so).
+[[ $(x86_64-w64-mingw32-objdump -p "$build/app/cloakcam.exe") == *"(Windows CUI)"* ]] ||
+    { echo "windows: cloakcam.exe is not a console program" >&2; exit 1; }
 timing "build"
 
 # Debian's wine64 package puts its loader outside PATH; the wine package only

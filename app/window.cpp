@@ -1,0 +1,78 @@
+#include "app/window.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#ifdef CLOAKCAM_X11
+#include <X11/Xlib.h>
+#endif
+
+#ifndef _WIN32
+// The 48x48 icon, red, green, blue and alpha bytes row by row; generated
+// from data/icons at configure time.
+extern const unsigned char windowIconPixels[];
+#endif
+
+namespace {
+
+// SDL 1.2 on Windows makes its own icon 256 colours and a 1-bit mask; the
+// program's resource (windows/cloakcam.rc) gives the window its icon there.
+void setIcon() {
+#ifndef _WIN32
+    const int size = 48;
+#if SDL_BYTEORDER == SDL_LIL_ENDIAN
+    const Uint32 r = 0x000000FF, g = 0x0000FF00, b = 0x00FF0000, a = 0xFF000000;
+#else
+    const Uint32 r = 0xFF000000, g = 0x00FF0000, b = 0x0000FF00, a = 0x000000FF;
+#endif
+    SDL_Surface *icon = SDL_CreateRGBSurfaceFrom(const_cast<unsigned char *>(windowIconPixels),
+                                                 size, size, 32, size * 4, r, g, b, a);
+    if (icon == nullptr)
+        return;
+    SDL_WM_SetIcon(icon, nullptr);
+    SDL_FreeSurface(icon);
+#endif
+}
+
+// SDL2 under sdl12-compat marks its window a transient of the root window
+// when the X server has never heard of the Motif hints atom, as on a server
+// without a window manager yet; some window managers then keep the window
+// off the task bar. Once the atom exists, SDL2 sets the hints instead.
+void keepTopLevel() {
+#ifdef CLOAKCAM_X11
+    // Only where SDL draws through X: elsewhere DISPLAY may name a server
+    // that takes long to answer, or none.
+    char driver[16] = "";
+    if (SDL_VideoDriverName(driver, sizeof driver) == nullptr || std::strcmp(driver, "x11") != 0)
+        return;
+    Display *display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return;
+    XInternAtom(display, "_MOTIF_WM_HINTS", False);
+    XCloseDisplay(display);
+#endif
+}
+
+} // namespace
+
+void nameWindowClass() {
+#ifndef _WIN32
+    setenv("SDL_VIDEO_X11_WMCLASS", "cloakcam", 0);
+#endif
+}
+
+SDL_Surface *openWindow(int width, int height) {
+    setIcon();
+    keepTopLevel();
+    SDL_Surface *screen = SDL_SetVideoMode(width, height, 16, 0);
+    if (screen != nullptr)
+        SDL_WM_SetCaption("cloakcam", nullptr);
+    return screen;
+}
+
+void TitleBar::show(const std::string &title) {
+    if (title == shown_)
+        return;
+    shown_ = title;
+    SDL_WM_SetCaption(shown_.c_str(), nullptr);
+}
