@@ -215,14 +215,17 @@ case_lost_and_back() {
     register "Desk camera=RGB24 320x240"
     CLOAKCAM_DEVICE="" launch
     expect_picture
+    expect_title "cloakcam - Desk camera"
     plug "Desk camera" unplugged
     wait_for_line "cloakcam: camera lost: it was unplugged" 3
+    expect_title "cloakcam - camera lost"
     sleep 1
     plug "Desk camera" plugged
     # Said only once a picture of the new graph arrived: the window alone
     # would still show the last one from before the loss.
     wait_for_line "cloakcam: camera back" 8
     expect_picture
+    expect_title "cloakcam - Desk camera"
     said_once "cloakcam: camera lost: it was unplugged"
     said_once "cloakcam: camera back"
     quit
@@ -261,6 +264,7 @@ case_unshowable() {
     register "Old camera=YUY2 320x240"
     CLOAKCAM_DEVICE="" launch
     wait_for_line "cloakcam: cannot use camera Old camera: it offers no picture format that can be shown" 5
+    expect_title "cloakcam - cannot use Old camera"
     # Long enough for a rebuild loop to show itself.
     sleep 6
     [ "$(graphs_built "Old camera")" -eq 1 ] ||
