@@ -11,7 +11,7 @@ packages=(cmake g++ pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-
 pkg-config --exists sdl 2>/dev/null || packages+=(libsdl1.2-compat-dev)
 case "${1:-}" in
 # PipeWire and its tools publish the virtual cameras of tests/camera.sh.
---test) packages+=(xvfb xauth xdotool imagemagick libx11-dev pipewire pipewire-bin wireplumber
+--test) packages+=(xvfb xauth xdotool x11-utils imagemagick libx11-dev pipewire pipewire-bin wireplumber
     gstreamer1.0-pipewire gstreamer1.0-tools dbus) ;;
 # libFuzzer and the sanitizer runtimes come with clang's runtime package.
 --fuzz) packages+=(clang libclang-rt-14-dev) ;;

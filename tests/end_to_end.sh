@@ -77,9 +77,9 @@ expect_title() {
 # of its own, and a window that is not a transient of another.
 expect_application_window() {
     local class icon transient
-    class=$(xprop -id "$window" WM_CLASS)
-    icon=$(xprop -id "$window" _NET_WM_ICON | head -n 1)
-    transient=$(xprop -id "$window" WM_TRANSIENT_FOR)
+    class=$(xprop -id "$window" WM_CLASS 2>&1) || true
+    icon=$(xprop -id "$window" _NET_WM_ICON 2>&1 | head -n 1) || true
+    transient=$(xprop -id "$window" WM_TRANSIENT_FOR 2>&1) || true
     [[ $class =~ \"cloakcam(\.exe)?\",\ \"cloakcam(\.exe)?\"$ ]] || fail "class: $class"
     [[ $icon =~ Icon\ \(([0-9]+)\ x\ ([0-9]+)\) ]] && ((BASH_REMATCH[1] >= 16)) ||
         fail "no icon: $icon"
@@ -129,6 +129,10 @@ pixels_differing() {
 # tests/soak.sh sources this file for the helpers above and runs scenarios of
 # its own.
 [ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+
+# A command failing where nothing checks it ends the script: say which.
+set -E
+trap 'fail "line $LINENO failed: $BASH_COMMAND"' ERR
 
 case $scenario in
 picture_and_keys)
