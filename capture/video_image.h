@@ -9,6 +9,7 @@
 #include "capture/camera_choice.h"
 #include "capture/camera_status.h"
 #include "capture/directshow.h"
+#include "capture/picture_source.h"
 #include "capture/sample_counter.h"
 #include "capture/test_pattern.h"
 #include "common/pixel.h"
@@ -37,6 +38,11 @@ class getVideoImage {
     // Copies the most recent camera frame and rewrites every record. While
     // the camera is away the last picture stays.
     void updateImage();
+    // Whether the picture the last updateImage brought is the first from a
+    // source other than the one shown before: the camera's first picture, or
+    // a camera's in the test pattern's place. A camera back from a loss is the
+    // same source.
+    bool newSource() const { return sourceChanged; }
     // Whether the camera is starting and has yet to give its first picture:
     // the caller waits for it, so that the automatic reference is not taken
     // of black, answering its own events meanwhile. Looks once and never
@@ -120,6 +126,8 @@ class getVideoImage {
     SampleCounter *counter;
     unsigned long samplesSeen = 0;
     std::chrono::steady_clock::time_point lastSampleAt;
+    PictureSource shownSource;
+    bool sourceChanged = false;
 };
 
 #endif
