@@ -165,10 +165,22 @@ void getVideoImage::retryCamera() {
 }
 
 void getVideoImage::rebuildGraph() {
+    if (stillStopping())
+        return;
     releaseGraph();
     buildGraph(width, height);
     lastAttempt = std::chrono::steady_clock::now();
     lastSampleAt = lastAttempt;
+}
+
+bool getVideoImage::stillStopping() {
+    IMediaControl *control = nullptr;
+    if (!graph || FAILED(graph->QueryInterface(IID_IMediaControl, (void **)&control)) || !control)
+        return false;
+    OAFilterState state;
+    const bool intermediate = control->GetState(0, &state) == VFW_S_STATE_INTERMEDIATE;
+    control->Release();
+    return intermediate;
 }
 
 bool getVideoImage::awaitingFirstPicture() {

@@ -83,7 +83,12 @@ class getVideoImage {
     // Builds the graph afresh when a lost camera may be back, or a camera has
     // come while the pattern shows; at most once every retryInterval.
     void retryCamera();
+    // Not while the old graph is still stopping: a camera stuck there would
+    // hold up the new graph too, and each attempt would leave more waiting.
+    // The retries try again later.
     void rebuildGraph();
+    // Whether the graph's last stop or start has yet to finish.
+    bool stillStopping();
     // Takes every event the graph has posted and acts on it.
     void handleEvents();
     // A streaming camera whose pictures have stopped is lost.
