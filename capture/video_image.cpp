@@ -165,7 +165,7 @@ void getVideoImage::retryCamera() {
 }
 
 void getVideoImage::rebuildGraph() {
-    if (stillStopping())
+    if (graphStillChanging())
         return;
     releaseGraph();
     buildGraph(width, height);
@@ -173,7 +173,7 @@ void getVideoImage::rebuildGraph() {
     lastSampleAt = lastAttempt;
 }
 
-bool getVideoImage::stillStopping() {
+bool getVideoImage::graphStillChanging() {
     IMediaControl *control = nullptr;
     if (!graph || FAILED(graph->QueryInterface(IID_IMediaControl, (void **)&control)) || !control)
         return false;

@@ -88,7 +88,7 @@ class getVideoImage {
     // The retries try again later.
     void rebuildGraph();
     // Whether the graph's last stop or start has yet to finish.
-    bool stillStopping();
+    bool graphStillChanging();
     // Takes every event the graph has posted and acts on it.
     void handleEvents();
     // A streaming camera whose pictures have stopped is lost.
