@@ -3,8 +3,8 @@
 # PipeWire cameras on an X server of its own, in three groups of cases:
 #  - one camera unplugged and plugged back again and again, in a different
 #    format each time;
-#  - PipeWire killed under the streaming camera and started again, again and
-#    again, by the same program;
+#  - PipeWire killed under the streaming camera and started again with it, in
+#    one format, again and again, by the same program;
 #  - a camera appearing while the test pattern shows, in a program of its
 #    own: its picture is seen without a key.
 # The first two check that every loss and return is told once, in time, with
@@ -55,8 +55,13 @@ expect_no_growth() {
         "descriptors $fds0 -> $fds"
     ((threads <= threads0)) || fail "threads grew from $threads0 to $threads"
     ((fds <= fds0)) || fail "descriptors grew from $fds0 to $fds"
-    ((rss * 10 <= rss0 * 11)) || fail "memory grew from $rss0 to $rss KiB"
+    ((sanitized || rss * 10 <= rss0 * 11)) || fail "memory grew from $rss0 to $rss KiB"
 }
+
+# AddressSanitizer's quarantine grows with every allocation freed, whatever
+# the program does; there LeakSanitizer looks for leaks at the end instead.
+sanitized=0
+if ldd "$cloakcam" 2>/dev/null | grep -q libasan; then sanitized=1; fi
 
 # Every loss and return so far told once, and nothing else said.
 expect_told() {
@@ -102,7 +107,7 @@ for restart in $(seq "$restarts"); do
     lost=$(wait_for_line "cloakcam: camera lost: it stopped sending pictures" 6 "$restart")
     started=$(date +%s%N)
     vcam_pipewire_up
-    publish "$restart"
+    publish 1
     # Back within 5 s of PipeWire's start.
     back=$(wait_for_line "cloakcam: camera back" 5 $((cycles + restart)))
     back=$((($(date +%s%N) - started) / 1000000))
