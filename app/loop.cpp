@@ -139,16 +139,24 @@ bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels) {
     }
 
     SDL_Event event;
+    bool keyDown = false;
     if (SDL_PollEvent(&event)) {
         if (userQuits(event)) {
             return false;
         }
         if (event.type == SDL_KEYDOWN) {
             frameCount = referencePass;
+            keyDown = true;
         }
     }
 
     video.updateImage();
+    // The reference of another source (the test pattern, or black before the
+    // camera's first picture) shows nothing of this one: its passes are
+    // counted afresh, unless a key asks for the reference now.
+    if (video.newSource() && !keyDown) {
+        frameCount = 1;
+    }
     if (frameCount == referencePass) {
         takeReference(pixels);
     }

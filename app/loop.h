@@ -9,7 +9,8 @@
 #include "capture/video_image.h"
 #include "common/pixel.h"
 
-// Passes of the main loop so far; the reference is taken when it reads 20.
+// Passes of the main loop so far, counted from the first that showed a
+// picture of the current source; the reference is taken when it reads 20.
 // It stays at INT32_MAX rather than wrapping, which would come back through
 // 20 and retake the reference.
 extern int32_t frameCount;
@@ -19,10 +20,10 @@ extern int32_t frameCount;
 bool quitPending();
 
 // One pass of the main loop: counts it, handles at most one pending event,
-// fetches the camera frame, takes the reference on the 20th pass (or the pass
-// in which a key other than Escape went down), and draws the effect on
-// screen. Returns false, without fetching or drawing, when the user asked to
-// quit.
+// fetches the camera frame, takes the reference on the 20th pass showing the
+// current source (or the pass in which a key other than Escape went down),
+// and draws the effect on screen. Returns false, without fetching or
+// drawing, when the user asked to quit.
 bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels);
 
 // The drawing half of a pass: applies the effect to every record, in index

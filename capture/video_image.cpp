@@ -71,13 +71,16 @@ void getVideoImage::updateImage() {
     handleEvents();
     noticeStall();
     retryCamera();
+    bool fetched = false;
     if (pattern) {
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
         pattern->draw(buffer, elapsed.count());
         bufferSize = count * 3;
+        fetched = true;
     } else if (status.state() != CameraStatus::State::Lost) {
-        fetchFrame();
+        fetched = fetchFrame();
     }
+    sourceChanged = fetched && shownSource.shown(pattern != nullptr, camera.path);
     // A fetch that brought nothing leaves the last picture in the buffer.
     convertFrame(buffer, bufferSize, pixels, count);
 }
@@ -174,10 +177,22 @@ void getVideoImage::retryCamera() {
 }
 
 void getVideoImage::rebuildGraph() {
+    if (graphStillChanging())
+        return;
     releaseGraph();
     buildGraph(width, height);
     lastAttempt = std::chrono::steady_clock::now();
     lastSampleAt = lastAttempt;
+}
+
+bool getVideoImage::graphStillChanging() {
+    IMediaControl *control = nullptr;
+    if (!graph || FAILED(graph->QueryInterface(IID_IMediaControl, (void **)&control)) || !control)
+        return false;
+    OAFilterState state;
+    const bool intermediate = control->GetState(0, &state) == VFW_S_STATE_INTERMEDIATE;
+    control->Release();
+    return intermediate;
 }
 
 bool getVideoImage::awaitingFirstPicture() {

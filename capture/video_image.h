@@ -11,6 +11,7 @@
 #include "capture/directshow.h"
 #include "capture/format_choice.h"
 #include "capture/frame_scale.h"
+#include "capture/picture_source.h"
 #include "capture/sample_counter.h"
 #include "capture/test_pattern.h"
 #include "common/pixel.h"
@@ -39,6 +40,11 @@ class getVideoImage {
     // Copies the most recent camera frame and rewrites every record. While
     // the camera is away the last picture stays.
     void updateImage();
+    // Whether the picture the last updateImage brought is the first from a
+    // source other than the one shown before: the camera's first picture, or
+    // a camera's in the test pattern's place. A camera back from a loss is the
+    // same source.
+    bool newSource() const { return sourceChanged; }
     // Whether the camera is starting and has yet to give its first picture:
     // the caller waits for it, so that the automatic reference is not taken
     // of black, answering its own events meanwhile. Looks once and never
@@ -87,7 +93,12 @@ class getVideoImage {
     // Builds the graph afresh when a lost camera may be back, or a camera has
     // come while the pattern shows; at most once every retryInterval.
     void retryCamera();
+    // Not while the old graph is still stopping: a camera stuck there would
+    // hold up the new graph too, and each attempt would leave more waiting.
+    // The retries try again later.
     void rebuildGraph();
+    // Whether the graph's last stop or start has yet to finish.
+    bool graphStillChanging();
     // Takes every event the graph has posted and acts on it.
     void handleEvents();
     // A streaming camera whose pictures have stopped is lost.
@@ -139,6 +150,8 @@ class getVideoImage {
     SampleCounter *counter;
     unsigned long samplesSeen = 0;
     std::chrono::steady_clock::time_point lastSampleAt;
+    PictureSource shownSource;
+    bool sourceChanged = false;
 };
 
 #endif

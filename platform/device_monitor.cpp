@@ -1,15 +1,15 @@
 #include "platform/device_monitor.h"
 
+#include "platform/pipewire_link.h"
+#include "platform/state_change.h"
+
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <map>
 #include <mutex>
-#include <string>
 #include <system_error>
 #include <thread>
-
-#include <sys/stat.h>
+#include <utility>
 
 namespace {
 
@@ -19,37 +19,11 @@ namespace {
 // empty, and cameras are announced as they come. The program's window is
 // already open and waits with it, so this stays under a second.
 constexpr auto firstListBound = std::chrono::milliseconds(900);
-
-// Which PipeWire daemon is running: the socket it listens on, which each
-// start makes anew. GStreamer's PipeWire provider, one per process, keeps its
-// first connection for good, and every PipeWire source made later shares it:
-// once that daemon is gone the provider lists nothing new and no source can
-// start.
-struct Service {
-    bool running = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const Service &other) const {
-        return running == other.running && device == other.device && inode == other.inode;
-    }
-};
-
-Service pipeWire() {
-    const char *remote = std::getenv("PIPEWIRE_REMOTE");
-    std::string path = remote && *remote ? remote : "pipewire-0";
-    if (path[0] != '/') {
-        const char *folder = std::getenv("PIPEWIRE_RUNTIME_DIR");
-        if (!folder || !*folder)
-            folder = std::getenv("XDG_RUNTIME_DIR");
-        if (!folder || !*folder)
-            return {};
-        path = std::string(folder) + "/" + path;
-    }
-    struct stat found;
-    if (stat(path.c_str(), &found) != 0 || !S_ISSOCK(found.st_mode))
-        return {};
-    return {true, found.st_dev, found.st_ino};
-}
+// How long a caller waits for PipeWire's provider to list again after its
+// daemon was restarted: a running daemon answers within a few tens of
+// milliseconds, and the cameras are then found by this very listing rather
+// than the next.
+constexpr auto movedListBound = std::chrono::milliseconds(500);
 
 struct Devices {
     std::mutex mutex;
@@ -58,10 +32,9 @@ struct Devices {
     // Until when a caller waits for the first list.
     std::chrono::steady_clock::time_point patience;
     GList *all = nullptr; // each with a reference
-    // The monitor whose messages count; those before it are left running,
-    // never stopped (see the header), and heard no more.
-    int generation = 0;
-    Service service;
+    // The PipeWire daemon run that PipeWire's provider lists from, and its
+    // elements connect to: our link to it, or -1 when none was running.
+    int pipeWire = -1;
     std::map<int, DeviceListener> listeners;
     int nextListener = 0;
 };
@@ -87,7 +60,7 @@ void note(Devices &known, GstDevice *device, bool added) {
         entry.second(device, added);
 }
 
-GstBusSyncReply onDeviceMessage(GstBus *, GstMessage *message, gpointer generation) {
+GstBusSyncReply onDeviceMessage(GstBus *, GstMessage *message, gpointer) {
     GstDevice *device = nullptr;
     const bool added = GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED;
     if (added)
@@ -97,8 +70,7 @@ GstBusSyncReply onDeviceMessage(GstBus *, GstMessage *message, gpointer generati
     if (device) {
         Devices &known = devices();
         std::lock_guard<std::mutex> lock(known.mutex);
-        if (known.generation == GPOINTER_TO_INT(generation))
-            note(known, device, added);
+        note(known, device, added);
         gst_object_unref(device);
     }
     // A message the handler drops is the handler's to free.
@@ -106,11 +78,11 @@ GstBusSyncReply onDeviceMessage(GstBus *, GstMessage *message, gpointer generati
     return GST_BUS_DROP;
 }
 
-void startMonitor(int generation) {
+void startMonitor() {
     GstDeviceMonitor *monitor = gst_device_monitor_new();
     gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
     GstBus *bus = gst_device_monitor_get_bus(monitor);
-    gst_bus_set_sync_handler(bus, onDeviceMessage, GINT_TO_POINTER(generation), nullptr);
+    gst_bus_set_sync_handler(bus, onDeviceMessage, nullptr, nullptr);
     gst_object_unref(bus);
     gst_device_monitor_start(monitor);
     // The devices there before the start; any the messages told of already
@@ -119,8 +91,7 @@ void startMonitor(int generation) {
     Devices &known = devices();
     std::lock_guard<std::mutex> lock(known.mutex);
     for (GList *item = present; item; item = item->next) {
-        if (known.generation == generation)
-            note(known, GST_DEVICE(item->data), true);
+        note(known, GST_DEVICE(item->data), true);
         gst_object_unref(item->data);
     }
     g_list_free(present);
@@ -128,30 +99,43 @@ void startMonitor(int generation) {
     known.listed.notify_all();
 }
 
-// Drops the provider's dead connection and makes a new one. Stopping it is
-// safe only once its daemon is gone (with a live one it frees its connection
-// twice), which is the only time this runs; every monitor started it, so it
-// is stopped as often.
-void reconnectPipeWire() {
-    GstDeviceProvider *provider = gst_device_provider_factory_get_by_name("pipewiredeviceprovider");
-    if (!provider)
-        return;
-    while (gst_device_provider_is_started(provider))
-        gst_device_provider_stop(provider);
-    gst_device_provider_start(provider);
-    gst_object_unref(provider);
+GstDeviceProvider *pipeWireProvider() {
+    return gst_device_provider_factory_get_by_name("pipewiredeviceprovider");
 }
 
-void renewMonitor(int generation) {
-    reconnectPipeWire();
-    startMonitor(generation);
+// PipeWire's provider connects through `link`, and so do the elements made
+// from the devices it lists from then on.
+void connectProviderThrough(GstDeviceProvider *provider, int link) {
+    g_object_set(provider, "fd", link, nullptr);
 }
 
-void startAside(void (*start)(int), int generation) {
+// Moves PipeWire's provider from the daemon run behind `gone` to the one
+// behind `fresh` (-1: none yet). Stopping the provider is safe only once its
+// daemon is gone (with a live one it frees its connection twice), which is
+// the only time this runs; the monitor's start is the one left to undo. The
+// devices it lists again are told to the monitor as they come.
+void moveProvider(int gone, int fresh) {
+    // One move after another, in the order the daemon's runs were seen.
+    static std::mutex moving;
+    std::lock_guard<std::mutex> lock(moving);
+    GstDeviceProvider *provider = pipeWireProvider();
+    if (provider) {
+        while (gst_device_provider_is_started(provider))
+            gst_device_provider_stop(provider);
+        connectProviderThrough(provider, fresh);
+        if (fresh >= 0)
+            gst_device_provider_start(provider);
+        gst_object_unref(provider);
+    }
+    if (gone >= 0)
+        retirePipeWireLink(gone);
+}
+
+template <typename Work> void startAside(Work work) {
     try {
-        std::thread(start, generation).detach();
+        std::thread(work).detach();
     } catch (const std::system_error &) {
-        start(generation);
+        work();
     }
 }
 
@@ -161,8 +145,12 @@ Devices &started() {
         gst_init(nullptr, nullptr);
         Devices &known = devices();
         known.patience = std::chrono::steady_clock::now() + firstListBound;
-        known.service = pipeWire();
-        startAside(startMonitor, known.generation);
+        known.pipeWire = connectPipeWire();
+        if (GstDeviceProvider *provider = pipeWireProvider()) {
+            connectProviderThrough(provider, known.pipeWire);
+            gst_object_unref(provider);
+        }
+        startAside(startMonitor);
         return true;
     }();
     (void)once;
@@ -170,24 +158,24 @@ Devices &started() {
 }
 
 // When PipeWire was restarted (or started, or stopped), the devices listed
-// are those of a service that is gone: a fresh connection and monitor list
-// them again. Until they have, none are listed; nobody is told they went, as
-// they may be the same devices. The sources of the old daemon must be
-// closed by then, or the new ones would share their dead connection: a
-// camera is looked for again only once its graph was stopped.
+// are those of a daemon run that is over: the provider lists them again
+// through a link to the new run, which is waited for a moment. Until it has,
+// none are listed; nobody is told they went, as they may be the same devices. The old run's
+// elements keep their own dead connection, which no new element shares.
 void renewAfterPipeWire(Devices &known) {
-    const Service now = pipeWire();
-    int generation;
+    int gone, fresh;
     {
         std::lock_guard<std::mutex> lock(known.mutex);
-        if (now == known.service)
+        if (known.pipeWire >= 0 && !pipeWireGone(known.pipeWire))
             return;
-        known.service = now;
-        generation = ++known.generation;
+        fresh = connectPipeWire();
+        if (known.pipeWire < 0 && fresh < 0)
+            return;
+        gone = std::exchange(known.pipeWire, fresh);
         g_list_free_full(known.all, gst_object_unref);
         known.all = nullptr;
     }
-    startAside(renewMonitor, generation);
+    changeWithinBound([gone, fresh] { moveProvider(gone, fresh); }, movedListBound);
 }
 
 } // namespace

@@ -6,7 +6,8 @@
 // is started once and never stopped: its providers, PipeWire's among them,
 // do not survive being stopped while the process goes on (PipeWire's frees
 // its connection twice), and a started monitor lists devices without probing
-// the hardware again.
+// the hardware again. PipeWire's provider alone is moved to each new run of
+// its daemon, once the run before has ended.
 
 #include <gst/gst.h>
 

@@ -16,6 +16,11 @@ typedef LONGLONG REFERENCE_TIME;
 #define VFW_E_NOT_STOPPED ((HRESULT)0x80040224u)
 #define VFW_E_WRONG_STATE ((HRESULT)0x80040227u)
 #define VFW_E_NOT_IN_GRAPH ((HRESULT)0x8004025Fu)
+// GetState's answer while the graph is still on its way to a state.
+#define VFW_S_STATE_INTERMEDIATE ((HRESULT)0x00040237u)
+
+typedef LONG OAFilterState;
+enum _FilterState { State_Stopped, State_Paused, State_Running };
 
 #define BI_RGB 0
 
@@ -154,6 +159,7 @@ struct IGraphBuilder : IFilterGraph {
 struct IMediaControl : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Run() = 0;
     virtual HRESULT STDMETHODCALLTYPE Stop() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetState(LONG msTimeout, OAFilterState *state) = 0;
 };
 
 struct IMediaEvent : IUnknown {

@@ -7,6 +7,7 @@
 #include "platform/state_change.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -154,16 +155,23 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
 
     // S_FALSE while the graph is still on its way to running, as Windows
     // answers; a camera that fails on the way says so through an event.
+    // Refused while an earlier change of this graph, or too many of any, are
+    // still stuck: the new one would only wait behind them, on a thread of
+    // its own.
     HRESULT STDMETHODCALLTYPE Run() override {
+        if (*changing_ > 0 || unfinishedChanges() >= unfinishedChangesBound)
+            return VFW_E_WRONG_STATE;
         watchCamera();
         auto result = std::make_shared<GstStateChangeReturn>(GST_STATE_CHANGE_ASYNC);
         GstElement *pipeline = GST_ELEMENT(gst_object_ref(pipeline_));
-        const bool done = changeWithinBound([pipeline, result] {
-            *result = gst_element_set_state(pipeline, GST_STATE_PLAYING);
-            if (*result == GST_STATE_CHANGE_FAILURE)
-                gst_element_set_state(pipeline, GST_STATE_NULL);
-            gst_object_unref(pipeline);
-        });
+        const bool done = changeWithinBound(
+            [pipeline, result] {
+                *result = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+                if (*result == GST_STATE_CHANGE_FAILURE)
+                    gst_element_set_state(pipeline, GST_STATE_NULL);
+                gst_object_unref(pipeline);
+            },
+            stateChangeBound, changing_);
         settling_ = !done;
         running_ = !done || *result != GST_STATE_CHANGE_FAILURE;
         if (!running_)
@@ -171,14 +179,33 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
         return !done || *result == GST_STATE_CHANGE_ASYNC ? S_FALSE : S_OK;
     }
 
+    // Behind a change that has not finished, another would only wait on a
+    // thread of its own: the graph is left to the one under way, S_FALSE.
     HRESULT STDMETHODCALLTYPE Stop() override {
+        if (*changing_ > 0) {
+            settling_ = true;
+            running_ = false;
+            return S_FALSE;
+        }
         GstElement *pipeline = GST_ELEMENT(gst_object_ref(pipeline_));
-        settling_ = !changeWithinBound([pipeline] {
-            gst_element_set_state(pipeline, GST_STATE_NULL);
-            gst_object_unref(pipeline);
-        });
+        settling_ = !changeWithinBound(
+            [pipeline] {
+                gst_element_set_state(pipeline, GST_STATE_NULL);
+                gst_object_unref(pipeline);
+            },
+            stateChangeBound, changing_);
         running_ = false;
         return S_OK;
+    }
+
+    // The state asked for last, and whether the graph has got there. Looks
+    // without waiting, whatever the caller allows: nothing here may hold up
+    // the program's window.
+    HRESULT STDMETHODCALLTYPE GetState(LONG, OAFilterState *state) override {
+        if (!state)
+            return E_POINTER;
+        *state = running_ ? State_Running : State_Stopped;
+        return *changing_ > 0 ? VFW_S_STATE_INTERMEDIATE : S_OK;
     }
 
     // Waits up to `timeout` milliseconds (for ever when negative) for the next
@@ -360,6 +387,8 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
     bool running_ = false;
     // The last state change was left to finish by itself.
     bool settling_ = false;
+    // The graph's state changes that have not finished.
+    std::shared_ptr<std::atomic<int>> changing_ = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<Mailbox> mailbox_;
 };
 

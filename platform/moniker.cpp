@@ -4,6 +4,7 @@
 #include "platform/com_object.h"
 #include "platform/device_list.h"
 #include "platform/filters.h"
+#include "platform/pipewire_link.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -94,6 +95,7 @@ HRESULT bindDevice(GstDevice *device, IBaseFilter **filter) {
     GstElement *source = gst_device_create_element(device, nullptr);
     if (!source)
         return E_FAIL;
+    holdPipeWireLinkFor(source);
     // What most webcams give when they say nothing of their own.
     int width = 640, height = 480;
     GUID subtype = MEDIASUBTYPE_RGB24;

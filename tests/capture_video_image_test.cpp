@@ -194,6 +194,43 @@ TEST(VideoImage, TriesAFailedCameraAgain) {
                                         "cloakcam: camera back"}));
 }
 
+// A new source is told with its first picture, over a run in which a camera
+// takes the pattern's place, is lost and comes back.
+TEST(VideoImage, TellsOfEachNewSourceOnItsFirstPictureOnly) {
+    unsetenv("CLOAKCAM_DEVICE");
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    getVideoImage video(width, height);
+    testing::internal::GetCapturedStdout();
+    Pixel **pixels = video.getImage();
+    std::vector<int> told; // pixel 0's green when a new source was told
+    auto passesUntil = [&](auto done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+        do {
+            video.updateImage();
+            if (video.newSource())
+                told.push_back(pixels[0]->g);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } while (!done() && std::chrono::steady_clock::now() < deadline);
+        return done();
+    };
+    passesUntil([] { return true; });
+    ASSERT_EQ(told.size(), 1u) << "the pattern's first picture";
+
+    FakeCamera camera(320, 240, quarters(320, 240));
+    ASSERT_TRUE(passesUntil([&] { return pixels[0]->g == 250; })) << "the camera taken up";
+    for (int pass = 0; pass < 20; ++pass)
+        passesUntil([] { return true; });
+    EXPECT_EQ(told.size(), 2u);
+    EXPECT_EQ(told.back(), 250) << "told with the camera's own first picture";
+
+    camera.unplug();
+    camera.plug(320, 240, std::vector<uint8_t>(320 * 240 * 3, 100));
+    ASSERT_TRUE(passesUntil([&] { return pixels[0]->g == 100; })) << "the camera back";
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told.size(), 2u) << "a camera back from a loss is no new source";
+}
+
 TEST(VideoImage, SaysWhenTheNamedCameraIsNotThere) {
     FakeCamera camera(320, 240, quarters(320, 240));
     setenv("CLOAKCAM_DEVICE", "Nowhere", 1);
