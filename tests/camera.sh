@@ -136,10 +136,13 @@ shown=$((($(date +%s%N) - started) / 1000000))
 ((shown < 3000)) || fail "the window took $shown ms"
 kill -CONT "${vcam_daemons[0]}"
 taken=$(wait_for_line "cloakcam: using camera Test Camera" 40)
+expect_bars
 quit
+vcam_withdraw "Test Camera"
 pass "window after $shown ms, camera taken up $taken ms after the thaw"
 
 context="PipeWire frozen while the camera streams"
+vcam_publish "Test Camera" "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
 launch
 expect_bars
 kill -STOP "${vcam_daemons[0]}"
