@@ -26,19 +26,8 @@ bool create(REFCLSID clsid, DWORD context, REFIID iid, Interface **object, const
     return *object != nullptr;
 }
 
-// Frees a media type the platform allocated for us; Windows SDKs declare no
-// function for this outside the base-class library.
-void deleteMediaType(AM_MEDIA_TYPE *type) {
-    if (!type)
-        return;
-    if (type->cbFormat != 0)
-        CoTaskMemFree(type->pbFormat);
-    if (type->pUnk)
-        type->pUnk->Release();
-    CoTaskMemFree(type);
-}
-
-// Frees a media type's contents, as the base-class library's FreeMediaType.
+// Frees a media type's contents, as the base-class library's FreeMediaType;
+// Windows SDKs declare no function for this outside that library.
 void freeMediaType(AM_MEDIA_TYPE &type) {
     if (type.cbFormat != 0)
         CoTaskMemFree(type.pbFormat);
@@ -46,6 +35,14 @@ void freeMediaType(AM_MEDIA_TYPE &type) {
         type.pUnk->Release();
     type.pbFormat = nullptr;
     type.pUnk = nullptr;
+}
+
+// Frees a media type the platform allocated for us, contents and all.
+void deleteMediaType(AM_MEDIA_TYPE *type) {
+    if (!type)
+        return;
+    freeMediaType(*type);
+    CoTaskMemFree(type);
 }
 
 const VIDEOINFOHEADER *videoInfo(const AM_MEDIA_TYPE *type) {
