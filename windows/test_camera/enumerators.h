@@ -2,45 +2,72 @@
 #define CLOAKCAM_TEST_CAMERA_ENUMERATORS_H
 
 // The lists a filter and a pin hand out: the filter's pins, and the media
-// types an output pin offers. Each holds its owner while it lives.
+// types an output pin offers. One enumerator serves both; each holds its
+// owner while it lives.
 
 #include "com.h"
+
+#include <new>
 
 class TestCameraFilter;
 class OutputPin;
 
-class PinEnumerator : public Counted, public IEnumPins {
-  public:
-    PinEnumerator(TestCameraFilter &filter, ULONG position);
-    ~PinEnumerator();
+// What each owner's list holds, and how an item is handed out.
+ULONG listSize(TestCameraFilter &filter);
+bool listItem(TestCameraFilter &filter, ULONG position, IPin **pin);
+ULONG listSize(OutputPin &pin);
+bool listItem(OutputPin &pin, ULONG position, AM_MEDIA_TYPE **type);
 
-    STDMETHODIMP QueryInterface(REFIID iid, void **object) override;
+template <typename Interface, typename Item, typename Owner, const IID &iid>
+class Enumerator : public Counted, public Interface {
+  public:
+    Enumerator(Owner &owner, ULONG position) : owner(owner), position(position) { owner.AddRef(); }
+    ~Enumerator() { owner.Release(); }
+
+    STDMETHODIMP QueryInterface(REFIID wanted, void **object) override {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (wanted == IID_IUnknown || wanted == iid)
+            return handOut(static_cast<Interface *>(this), object);
+        return E_NOINTERFACE;
+    }
     TEST_CAMERA_COUNTED
-    STDMETHODIMP Next(ULONG count, IPin **pins, ULONG *fetched) override;
-    STDMETHODIMP Skip(ULONG count) override;
-    STDMETHODIMP Reset() override;
-    STDMETHODIMP Clone(IEnumPins **copy) override;
+
+    STDMETHODIMP Next(ULONG count, Item *items, ULONG *fetched) override {
+        if (!items || (count > 1 && !fetched))
+            return E_POINTER;
+        ULONG given = 0;
+        while (given < count && position < listSize(owner) &&
+               listItem(owner, position, &items[given])) {
+            ++given;
+            ++position;
+        }
+        if (fetched)
+            *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override {
+        position += count;
+        return position <= listSize(owner) ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override {
+        position = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(Interface **copy) override {
+        if (!copy)
+            return E_POINTER;
+        *copy = new (std::nothrow) Enumerator(owner, position);
+        return *copy ? S_OK : E_OUTOFMEMORY;
+    }
 
   private:
-    TestCameraFilter &filter;
+    Owner &owner;
     ULONG position;
 };
 
-class TypeEnumerator : public Counted, public IEnumMediaTypes {
-  public:
-    TypeEnumerator(OutputPin &pin, ULONG position);
-    ~TypeEnumerator();
-
-    STDMETHODIMP QueryInterface(REFIID iid, void **object) override;
-    TEST_CAMERA_COUNTED
-    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override;
-    STDMETHODIMP Skip(ULONG count) override;
-    STDMETHODIMP Reset() override;
-    STDMETHODIMP Clone(IEnumMediaTypes **copy) override;
-
-  private:
-    OutputPin &pin;
-    ULONG position;
-};
+using PinEnumerator = Enumerator<IEnumPins, IPin *, TestCameraFilter, IID_IEnumPins>;
+using TypeEnumerator = Enumerator<IEnumMediaTypes, AM_MEDIA_TYPE *, OutputPin, IID_IEnumMediaTypes>;
 
 #endif
