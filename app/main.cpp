@@ -121,6 +121,7 @@ int main(int argc, char *argv[]) {
 
     reopenClosedStandardStreams();
     ignoreBrokenPipes();
+    writeUtf8ToConsole();
     const std::string limits = checkResourceLimits();
     if (!limits.empty()) {
         std::fprintf(stderr, "cloakcam: %s\n", limits.c_str());

@@ -2,7 +2,9 @@
 
 #include <csignal>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -127,3 +129,10 @@ __attribute__((section(".preinit_array"),
 
 } // namespace
 #endif
+
+void writeUtf8ToConsole() {
+#ifdef _WIN32
+    if (GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR)
+        SetConsoleOutputCP(CP_UTF8);
+#endif
+}

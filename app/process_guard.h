@@ -31,4 +31,9 @@ bool quitSignalled();
 // library opens a connection, since the server may go while SDL starts.
 void ignoreBrokenPipes();
 
+// Lines are written in UTF-8. A Windows console shows them in its own code
+// page unless told otherwise, so a camera's name beyond ASCII would come out
+// garbled; a redirected stream is left as it is, the bytes already right.
+void writeUtf8ToConsole();
+
 #endif

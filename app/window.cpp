@@ -2,9 +2,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #ifdef CLOAKCAM_X11
 #include <X11/Xlib.h>
+#endif
+#ifdef _WIN32
+#include <SDL_syswm.h>
+#include <windows.h>
 #endif
 
 #ifndef _WIN32
@@ -75,4 +80,16 @@ void TitleBar::show(const std::string &title) {
         return;
     shown_ = title;
     SDL_WM_SetCaption(shown_.c_str(), nullptr);
+#ifdef _WIN32
+    // SDL 1.2 sets the title through the ANSI code page, where a camera's
+    // name may have no characters; the window takes it whole in UTF-16.
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    const int length = MultiByteToWideChar(CP_UTF8, 0, shown_.c_str(), -1, nullptr, 0);
+    if (SDL_GetWMInfo(&info) > 0 && length > 0) {
+        std::wstring wide(static_cast<size_t>(length), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, shown_.c_str(), -1, &wide[0], length);
+        SetWindowTextW(info.window, wide.c_str());
+    }
+#endif
 }

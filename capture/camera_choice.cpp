@@ -1,5 +1,7 @@
 #include "capture/camera_choice.h"
 
+#include <algorithm>
+
 const char *const patternChoice = "pattern";
 
 namespace {
@@ -31,13 +33,18 @@ CameraChoice chooseCamera(const std::vector<CameraName> &cameras, const std::str
     return {0, "cloakcam: no camera called " + wanted + ", using " + describeCamera(cameras[0])};
 }
 
-int findCamera(const std::vector<CameraName> &cameras, const CameraName &camera) {
+int findCamera(const std::vector<CameraName> &cameras, const CameraName &camera,
+               const std::vector<CameraName> &before) {
     for (size_t i = 0; i < cameras.size(); ++i)
         if (cameras[i].path == camera.path)
             return static_cast<int>(i);
-    for (size_t i = 0; i < cameras.size(); ++i)
-        if (cameras[i].name == camera.name)
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        const std::string &path = cameras[i].path;
+        const bool seenBefore = std::any_of(before.begin(), before.end(),
+                                            [&](const CameraName &c) { return c.path == path; });
+        if (cameras[i].name == camera.name && !seenBefore)
             return static_cast<int>(i);
+    }
     return -1;
 }
 

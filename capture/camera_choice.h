@@ -32,8 +32,11 @@ struct CameraChoice {
 CameraChoice chooseCamera(const std::vector<CameraName> &cameras, const std::string &wanted);
 
 // The same camera again after it went away: by path, else by name (a camera
-// plugged back in may get another path); -1 when it is not listed.
-int findCamera(const std::vector<CameraName> &cameras, const CameraName &camera);
+// plugged back in may get another path), but never one listed under another
+// path in `before`, the cameras listed while it was in use: that is another
+// camera of the same model. -1 when it is not listed.
+int findCamera(const std::vector<CameraName> &cameras, const CameraName &camera,
+               const std::vector<CameraName> &before);
 
 // "path (name)", or the path alone when the two are the same.
 std::string describeCamera(const CameraName &camera);

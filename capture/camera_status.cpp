@@ -1,6 +1,7 @@
 #include "capture/camera_status.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -97,27 +98,59 @@ struct Reason {
     const char *words;
 };
 
-const Reason reasons[] = {
-    {win32(170), "it is busy"}, // ERROR_BUSY
-    {win32(32), "it is busy"},  // ERROR_SHARING_VIOLATION
-    {win32(5), "it is busy"},   // E_ACCESSDENIED: held by another program
-    {0x80040207ul, "it offers no picture format that can be shown"}, // NO_ACCEPTABLE_TYPES
-    {0x80040217ul, "it offers no picture format that can be shown"}, // CANNOT_CONNECT
-    {0x8004022Aul, "it offers no picture format that can be shown"}, // TYPE_NOT_ACCEPTED
-    {win32(1167), "it was unplugged"},                               // ERROR_DEVICE_NOT_CONNECTED
-    {win32(55), "it was unplugged"},                                 // ERROR_DEV_NOT_EXIST
-    {win32(30), "it cannot be read"},                                // ERROR_READ_FAULT
-    {win32(31), "it cannot be read"},                                // ERROR_GEN_FAILURE
+#ifdef _WIN32
+const char *const accessRefused =
+    "access to it was refused; allow it in Settings > Privacy & security > Camera";
+#else
+const char *const accessRefused = "access to it was refused; add yourself to the video group "
+                                  "(sudo usermod -aG video $USER) and log in again";
+#endif
+const char *const inUse = "it is in use by another program";
+
+// Each with the words a user can act on. Another program holding the camera
+// shows as any of the first four, depending on the driver; the last of them
+// also means the USB port has no bandwidth left for it, which another
+// program's stream has taken.
+const Reason refusals[] = {
+    {win32(170), inUse},       // ERROR_BUSY
+    {win32(32), inUse},        // ERROR_SHARING_VIOLATION
+    {win32(31), inUse},        // ERROR_GEN_FAILURE
+    {win32(1450), inUse},      // ERROR_NO_SYSTEM_RESOURCES
+    {win32(5), accessRefused}, // E_ACCESSDENIED: the camera privacy setting, or the device node
 };
+
+const Reason reasons[] = {
+    {0x80040207ul, noFormatReason},    // NO_ACCEPTABLE_TYPES
+    {0x80040217ul, noFormatReason},    // CANNOT_CONNECT
+    {0x8004022Aul, noFormatReason},    // TYPE_NOT_ACCEPTED
+    {win32(1167), "it was unplugged"}, // ERROR_DEVICE_NOT_CONNECTED
+    {win32(55), "it was unplugged"},   // ERROR_DEV_NOT_EXIST
+    {win32(30), "it cannot be read"},  // ERROR_READ_FAULT
+};
+
+const char *wordsFor(HRESULT error, const Reason *begin, const Reason *end) {
+    const unsigned long code = static_cast<unsigned long>(static_cast<ULONG>(error));
+    for (const Reason *reason = begin; reason != end; ++reason)
+        if (reason->error == code)
+            return reason->words;
+    return nullptr;
+}
 
 } // namespace
 
+const char *const noFormatReason = "it offers no picture format that can be shown";
+
+bool isRefusal(HRESULT error) {
+    return wordsFor(error, std::begin(refusals), std::end(refusals)) != nullptr;
+}
+
 std::string reasonFor(HRESULT error) {
-    const unsigned long code = static_cast<unsigned long>(static_cast<ULONG>(error));
-    for (const Reason &reason : reasons)
-        if (reason.error == code)
-            return reason.words;
+    if (const char *words = wordsFor(error, std::begin(refusals), std::end(refusals)))
+        return words;
+    if (const char *words = wordsFor(error, std::begin(reasons), std::end(reasons)))
+        return words;
     char text[48];
-    std::snprintf(text, sizeof text, "it failed (error 0x%08lX)", code);
+    std::snprintf(text, sizeof text, "it failed (error 0x%08lX)",
+                  static_cast<unsigned long>(static_cast<ULONG>(error)));
     return text;
 }

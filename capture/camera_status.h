@@ -51,5 +51,10 @@ class CameraStatus {
 
 // Why a camera stopped, in the user's words, from the error the graph gave.
 std::string reasonFor(HRESULT error);
+// Whether the error says the camera is held by another program or the user
+// may not use it: it is tried again, ever less often, and never given up.
+bool isRefusal(HRESULT error);
+// The reason given for a camera none of whose formats can be shown.
+extern const char *const noFormatReason;
 
 #endif

@@ -45,50 +45,72 @@ void deleteMediaType(AM_MEDIA_TYPE *type) {
     CoTaskMemFree(type);
 }
 
-const VIDEOINFOHEADER *videoInfo(const AM_MEDIA_TYPE *type) {
-    if (!type || type->formattype != FORMAT_VideoInfo || !type->pbFormat ||
-        type->cbFormat < sizeof(VIDEOINFOHEADER))
+// The picture header of a video type, whichever of the two video format
+// blocks it has; null for any other.
+BITMAPINFOHEADER *bitmapHeader(const AM_MEDIA_TYPE &type) {
+    if (!type.pbFormat)
         return nullptr;
-    return reinterpret_cast<const VIDEOINFOHEADER *>(type->pbFormat);
+    if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER))
+        return &reinterpret_cast<VIDEOINFOHEADER *>(type.pbFormat)->bmiHeader;
+    if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
+        return &reinterpret_cast<VIDEOINFOHEADER2 *>(type.pbFormat)->bmiHeader;
+    return nullptr;
 }
 
-// Asks the device for the frame size the program draws, in a type the device
-// lists itself: drivers refuse any other. True when the device took it; one
-// that refuses keeps its own size, and its pictures are scaled.
-bool requestFrameSize(IAMStreamConfig *streamConfig, int width, int height) {
-    AM_MEDIA_TYPE *current = nullptr;
-    if (reportFailure(streamConfig->GetFormat(&current), "cannot read the camera's format") ||
-        !current)
-        return false;
-    const GUID subtype = current->subtype;
-    deleteMediaType(current);
+// A capability's type made to ask for width x height, which a range allows:
+// the picture header's size and image size follow, and the rectangles are
+// left empty, which means the whole picture.
+void resize(AM_MEDIA_TYPE &type, int width, int height) {
+    BITMAPINFOHEADER *header = bitmapHeader(type);
+    if (!header || (header->biWidth == width && std::abs(header->biHeight) == height))
+        return;
+    const long bits = header->biBitCount;
+    const bool rgb = header->biCompression == BI_RGB || header->biCompression == BI_BITFIELDS;
+    const long rowBytes = rgb ? ((width * bits + 31) & ~31L) / 8 : width * bits / 8;
+    header->biWidth = width;
+    header->biHeight = header->biHeight < 0 ? -height : height;
+    header->biSizeImage = static_cast<DWORD>(rowBytes * height);
+    if (type.bFixedSizeSamples)
+        type.lSampleSize = header->biSizeImage;
+    RECT *rectangles = type.formattype == FORMAT_VideoInfo
+                           ? &reinterpret_cast<VIDEOINFOHEADER *>(type.pbFormat)->rcSource
+                           : &reinterpret_cast<VIDEOINFOHEADER2 *>(type.pbFormat)->rcSource;
+    rectangles[0] = rectangles[1] = RECT{0, 0, 0, 0};
+}
 
+// Every capability the camera's pin lists, with the types that describe
+// them; the caller frees the types.
+void listCapabilities(IAMStreamConfig *streamConfig, std::vector<AM_MEDIA_TYPE *> *types,
+                      std::vector<OfferedFormat> *offered) {
     int count = 0, capsSize = 0;
     if (FAILED(streamConfig->GetNumberOfCapabilities(&count, &capsSize)) || count <= 0 ||
         capsSize <= 0)
-        return false;
+        return;
     // Drivers may describe their capabilities in more bytes than the SDK's
     // structure has.
     std::vector<BYTE> caps(std::max<size_t>(capsSize, sizeof(VIDEO_STREAM_CONFIG_CAPS)));
-    std::vector<AM_MEDIA_TYPE *> types;
-    std::vector<OfferedFormat> offered;
     for (int i = 0; i < count; ++i) {
         AM_MEDIA_TYPE *type = nullptr;
         if (streamConfig->GetStreamCaps(i, &type, caps.data()) != S_OK || !type)
             continue;
-        if (const VIDEOINFOHEADER *info = videoInfo(type)) {
-            offered.push_back({type->subtype, info->bmiHeader.biWidth, info->bmiHeader.biHeight});
-            types.push_back(type);
-        } else {
+        const BITMAPINFOHEADER *header = bitmapHeader(*type);
+        if (type->majortype != MEDIATYPE_Video || !header) {
             deleteMediaType(type);
+            continue;
         }
+        const auto *config = reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS *>(caps.data());
+        OfferedFormat format{type->subtype, header->biWidth, header->biHeight};
+        if (config->guid == type->formattype) {
+            format.minWidth = config->MinOutputSize.cx;
+            format.minHeight = config->MinOutputSize.cy;
+            format.maxWidth = config->MaxOutputSize.cx;
+            format.maxHeight = config->MaxOutputSize.cy;
+            format.stepX = config->OutputGranularityX;
+            format.stepY = config->OutputGranularityY;
+        }
+        offered->push_back(format);
+        types->push_back(type);
     }
-    const int chosen = chooseFormat(offered, subtype, width, height);
-    const bool taken = chosen >= 0 && SUCCEEDED(streamConfig->SetFormat(types[chosen])) &&
-                       offered[chosen].width == width && std::abs(offered[chosen].height) == height;
-    for (AM_MEDIA_TYPE *type : types)
-        deleteMediaType(type);
-    return taken;
 }
 
 template <typename Interface> void release(Interface *&object) {
@@ -162,6 +184,11 @@ CameraName nameOf(IMoniker *device) {
     return camera;
 }
 
+bool sameLayout(const FrameLayout &a, const FrameLayout &b) {
+    return a.format == b.format && a.width == b.width && a.height == b.height &&
+           a.topDown == b.topDown && a.stride == b.stride;
+}
+
 } // namespace
 
 std::vector<CameraName> getVideoImage::listCameras(ICreateDevEnum *devices,
@@ -191,11 +218,12 @@ bool getVideoImage::bindCamera() {
     std::vector<IMoniker *> devices;
     const std::vector<CameraName> names = listCameras(deviceEnum, &devices);
     release(deviceEnum);
+    const std::vector<CameraName> before = listed;
     listed = names;
 
     int index;
     if (cameraChosen) {
-        index = findCamera(names, camera);
+        index = findCamera(names, camera, before);
     } else {
         const CameraChoice choice = chooseCamera(names, wantedCamera());
         say(choice.message);
@@ -242,7 +270,7 @@ std::vector<CameraName> getVideoImage::listCamerasNow() {
 
 bool getVideoImage::lookForCamera(const std::vector<CameraName> &names) {
     if (!waitingForCamera)
-        return findCamera(names, camera) >= 0;
+        return findCamera(names, camera, listed) >= 0;
     // A named camera is waited for by its name alone.
     const std::string wanted = wantedCamera();
     const CameraChoice choice = chooseCamera(names, wanted);
@@ -303,26 +331,19 @@ void getVideoImage::addGrabber() {
 }
 
 void getVideoImage::connectCamera(ICaptureGraphBuilder2 *builder, int width, int height) {
-    IPin *capturePin = captureFilter ? getPin(captureFilter, PINDIR_OUTPUT) : nullptr;
+    IPin *capturePin = captureFilter ? findCapturePin(builder, captureFilter) : nullptr;
     IPin *grabberInput = grabberFilter ? getPin(grabberFilter, PINDIR_INPUT) : nullptr;
-    if (builder && captureFilter &&
-        reportFailure(builder->FindInterface(NULL, NULL, captureFilter, IID_IAMStreamConfig,
-                                             (void **)&streamConfig),
+    // The format settings of the very pin that is connected: a filter's
+    // first such interface may be its audio or still pin's.
+    if (capturePin &&
+        reportFailure(capturePin->QueryInterface(IID_IAMStreamConfig, (void **)&streamConfig),
                       "the camera offers no format settings"))
         streamConfig = nullptr;
-    const bool sizeTaken = streamConfig && requestFrameSize(streamConfig, width, height);
     cameraConnected = false;
-    if (graph && capturePin && grabberInput) {
-        const HRESULT connected = graph->Connect(capturePin, grabberInput);
-        cameraConnected = SUCCEEDED(connected);
-        if (!cameraConnected) {
-            // Trying again changes nothing until the system tells of a change.
-            unusable = true;
-            say(status.lose(reasonFor(connected)));
-        }
-    }
+    if (graph && capturePin && grabberInput)
+        negotiate(capturePin, grabberInput, width, height);
     if (cameraConnected)
-        learnFrameLayout(sizeTaken);
+        learnFrameLayout();
     if (grabber) {
         grabber->SetBufferSamples(TRUE);
         grabber->SetOneShot(FALSE);
@@ -331,35 +352,121 @@ void getVideoImage::connectCamera(ICaptureGraphBuilder2 *builder, int width, int
     release(capturePin);
 }
 
-void getVideoImage::learnFrameLayout(bool sizeTaken) {
-    layout = FrameLayout{width, height, false};
-    AM_MEDIA_TYPE type = {};
-    if (grabber && SUCCEEDED(grabber->GetConnectedMediaType(&type))) {
-        const VIDEOINFOHEADER *info = videoInfo(&type);
-        if (info && info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight != 0 &&
-            info->bmiHeader.biBitCount == 24)
-            layout = FrameLayout{info->bmiHeader.biWidth, std::abs(info->bmiHeader.biHeight),
-                                 info->bmiHeader.biHeight < 0};
-        freeMediaType(type);
-    } else if (!sizeTaken && streamConfig) {
-        // Without the grabber's word, the camera's own size is what comes.
+IPin *getVideoImage::findCapturePin(ICaptureGraphBuilder2 *builder, IBaseFilter *filter) {
+    IPin *pin = nullptr;
+    if (builder &&
+        SUCCEEDED(builder->FindPin(filter, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                   FALSE, 0, &pin)) &&
+        pin)
+        return pin;
+    // A filter that names no categories has one stream to offer.
+    return getPin(filter, PINDIR_OUTPUT);
+}
+
+void getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, int height) {
+    std::vector<AM_MEDIA_TYPE *> types;
+    std::vector<OfferedFormat> offered;
+    if (streamConfig)
+        listCapabilities(streamConfig, &types, &offered);
+    HRESULT result = VFW_E_NO_ACCEPTABLE_TYPES;
+    if (offered.empty()) {
+        // Nothing listed: the camera's own format, as it is.
+        GUID subtype = {};
         AM_MEDIA_TYPE *current = nullptr;
-        if (SUCCEEDED(streamConfig->GetFormat(&current)) && current) {
-            if (const VIDEOINFOHEADER *info = videoInfo(current))
-                if (info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight != 0)
-                    layout = FrameLayout{info->bmiHeader.biWidth,
-                                         std::abs(info->bmiHeader.biHeight), false};
+        if (streamConfig && SUCCEEDED(streamConfig->GetFormat(&current)) && current) {
+            subtype = current->subtype;
             deleteMediaType(current);
         }
+        result = connectAs(capturePin, grabberInput, subtype);
+    }
+    for (const FormatTry &format : rankFormats(offered, width, height)) {
+        AM_MEDIA_TYPE *type = types[format.index];
+        resize(*type, format.width, format.height);
+        result = streamConfig->SetFormat(type);
+        if (SUCCEEDED(result))
+            result = connectAs(capturePin, grabberInput, type->subtype);
+        if (SUCCEEDED(result) || isRefusal(result))
+            break;
+    }
+    for (AM_MEDIA_TYPE *type : types)
+        deleteMediaType(type);
+    cameraConnected = SUCCEEDED(result);
+    if (cameraConnected)
+        return;
+    if (isRefusal(result)) {
+        say(status.lose(reasonFor(result)));
+        return;
+    }
+    // No format connected. Trying again changes nothing until the system
+    // tells of a change, when none of them is one the program can show.
+    bool showable = offered.empty();
+    for (const OfferedFormat &format : offered) {
+        PixelFormat pixels;
+        showable = showable || pixelFormatOf(format.subtype, &pixels);
+    }
+    if (!showable) {
+        unusable = true;
+        say(status.lose(std::string(noFormatReason) + " (it offers " + describeFormats(offered) +
+                        ")"));
+    } else {
+        // Formats the program reads itself did not connect: the camera is
+        // held somewhere, as a busy camera fails to connect under Windows'
+        // streaming proxy.
+        say(status.lose(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY))));
+    }
+}
+
+HRESULT getVideoImage::connectAs(IPin *capturePin, IPin *grabberInput, const GUID &subtype) {
+    AM_MEDIA_TYPE type = {};
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = MEDIASUBTYPE_RGB24;
+    grabber->SetMediaType(&type);
+    HRESULT result = graph->Connect(capturePin, grabberInput);
+    PixelFormat pixels;
+    if (FAILED(result) && !isRefusal(result) && subtype != MEDIASUBTYPE_RGB24 &&
+        pixelFormatOf(subtype, &pixels)) {
+        // Windows has no converter for this one (NV12 above all): the
+        // pictures come as they are and the program converts them.
+        type.subtype = subtype;
+        grabber->SetMediaType(&type);
+        result = graph->Connect(capturePin, grabberInput);
+    }
+    return result;
+}
+
+bool getVideoImage::connectedLayout(FrameLayout *connected) {
+    AM_MEDIA_TYPE type = {};
+    if (!grabber || FAILED(grabber->GetConnectedMediaType(&type)))
+        return false;
+    const bool known = frameLayoutOf(type, connected);
+    freeMediaType(type);
+    return known;
+}
+
+void getVideoImage::learnFrameLayout() {
+    layoutKnown = connectedLayout(&layout);
+    if (!layoutKnown) {
+        unusable = true;
+        say(status.lose(std::string(noFormatReason) +
+                        " (it sends pictures in a form it does not describe)"));
+        return;
     }
     // Room for one whole picture, made here rather than for every frame.
-    if (!drawnAsIs())
-        frame.assign(static_cast<size_t>(layout.bytes()), 0);
+    frame.assign(drawnAsIs() ? 0 : static_cast<size_t>(layout.bytes()), 0);
+}
+
+bool getVideoImage::relearnFrameLayout() {
+    FrameLayout connected;
+    if (!connectedLayout(&connected) || sameLayout(connected, layout))
+        return false;
+    layout = connected;
+    frame.assign(drawnAsIs() ? 0 : static_cast<size_t>(layout.bytes()), 0);
+    return true;
 }
 
 bool getVideoImage::drawnAsIs() const {
-    return layout.width == width && layout.height == height && !layout.topDown &&
-           layout.rowBytes() == 3L * width;
+    return layout.format == PixelFormat::Rgb24 && layout.width == width &&
+           layout.height == height && !layout.topDown && layout.stride == 3L * width;
 }
 
 void getVideoImage::addRenderer() {
@@ -422,6 +529,8 @@ void getVideoImage::stopGraph() {
 void getVideoImage::releaseGraph() {
     stopGraph();
     cameraConnected = false;
+    layoutKnown = false;
+    frameFetched = false;
     release(events);
     release(streamConfig);
     release(nullRenderer);

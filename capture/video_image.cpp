@@ -1,5 +1,6 @@
 #include "capture/video_image.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,9 @@ constexpr auto stallTimeout = std::chrono::seconds(3);
 // Device monitors tell of most returns at once; this catches the rest (a
 // camera service restarted, a camera listed again that did not start).
 constexpr auto retryInterval = std::chrono::seconds(2);
+// A camera that keeps failing is tried half as often each time, down to this:
+// each attempt builds a graph on the window's thread, and the window hitches.
+constexpr auto longestRetryDelay = std::chrono::seconds(16);
 
 } // namespace
 
@@ -41,7 +45,7 @@ void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixe
 
 getVideoImage::getVideoImage(int width, int height)
     : width(width), height(height), started(std::chrono::steady_clock::now()),
-      counter(new SampleCounter) {
+      counter(new SampleCounter), retryDelay(retryInterval) {
     count = width * height;
     pixels = new Pixel *[count];
     for (int i = 0; i < count; ++i)
@@ -88,24 +92,32 @@ void getVideoImage::updateImage() {
 Pixel **getVideoImage::getImage() { return pixels; }
 
 bool getVideoImage::fetchFrame() {
-    if (!grabber || !captureFilter || !cameraConnected)
+    if (!grabber || !captureFilter || !cameraConnected || !layoutKnown)
         return false;
-    if (drawnAsIs()) {
-        // Every fetch is offered the whole buffer: a short sample must not
-        // make the next full-size one look too large to fit.
-        LONG size = count * 3;
-        if (grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(buffer)) != S_OK)
-            return false;
-        bufferSize = size;
-    } else {
-        LONG size = static_cast<LONG>(frame.size());
-        if (size == 0 ||
-            grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(frame.data())) != S_OK)
-            return false;
-        scaleFrame(frame.data(), size, layout, buffer, width, height);
-        bufferSize = count * 3;
-    }
+    // Copying and converting a camera's picture costs with its size; it is
+    // done once per picture, however often the window is drawn.
+    const unsigned long samples = counter->samples();
+    if (samples == samplesFetched)
+        return frameFetched;
+    const bool asIs = drawnAsIs();
+    LONG size = static_cast<LONG>(asIs ? count * 3 : frame.size());
+    const HRESULT fetched =
+        grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(asIs ? buffer : frame.data()));
+    const long expected = asIs ? count * 3L : layout.bytes();
+    // Pictures of another size than before: the format changed while
+    // streaming, and the pictures are read anew from the next one on.
+    if ((fetched == E_OUTOFMEMORY || (fetched == S_OK && size != expected)) && relearnFrameLayout())
+        return frameFetched;
+    if (fetched != S_OK)
+        return false;
+    if (!asIs)
+        convertCameraFrame(frame.data(), size, layout, buffer, width, height);
+    bufferSize = asIs ? size : count * 3;
+    samplesFetched = samples;
+    frameFetched = true;
     say(status.pictureArrived());
+    if (status.state() == CameraStatus::State::Streaming)
+        retryDelay = retryInterval;
     return true;
 }
 
@@ -164,11 +176,16 @@ void getVideoImage::retryCamera() {
         state != CameraStatus::State::Returning)
         return;
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastAttempt < retryInterval)
+    if (now - lastLook < retryInterval)
         return;
-    lastAttempt = now;
+    lastLook = now;
     const std::vector<CameraName> names = listCamerasNow();
-    if (unusable && names == listed)
+    // Another list of cameras is worth a try at once; the same list is tried
+    // again only once the camera can have changed its mind.
+    const bool newList = names != listed;
+    if (newList)
+        retryDelay = retryInterval;
+    if (!newList && (unusable || now - lastAttempt < retryDelay))
         return;
     if (!lookForCamera(names))
         return;
@@ -183,6 +200,7 @@ void getVideoImage::rebuildGraph() {
     buildGraph(width, height);
     lastAttempt = std::chrono::steady_clock::now();
     lastSampleAt = lastAttempt;
+    retryDelay = std::min<std::chrono::steady_clock::duration>(retryDelay * 2, longestRetryDelay);
 }
 
 bool getVideoImage::graphStillChanging() {

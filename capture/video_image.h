@@ -10,7 +10,7 @@
 #include "capture/camera_status.h"
 #include "capture/directshow.h"
 #include "capture/format_choice.h"
-#include "capture/frame_scale.h"
+#include "capture/frame_layout.h"
 #include "capture/picture_source.h"
 #include "capture/sample_counter.h"
 #include "capture/test_pattern.h"
@@ -82,10 +82,23 @@ class getVideoImage {
     // The steps of buildGraph after the camera is bound, in order.
     void addToGraph(IBaseFilter *filter, LPCWSTR name, const char *failure);
     void addGrabber();
-    // Asks the camera for the frame size and joins it to the grabber.
+    // Asks the camera for a format and joins it to the grabber.
     void connectCamera(ICaptureGraphBuilder2 *builder, int width, int height);
-    // How the connected camera's pictures come, so that other sizes are scaled.
-    void learnFrameLayout(bool sizeTaken);
+    // The camera's video capture pin, with a reference for the caller.
+    static IPin *findCapturePin(ICaptureGraphBuilder2 *builder, IBaseFilter *filter);
+    // Tries the camera's formats, best first, until one connects; says why
+    // when none does.
+    void negotiate(IPin *capturePin, IPin *grabberInput, int width, int height);
+    // Connects in `subtype` with the grabber asking RGB24, else, for a
+    // subtype the program converts, taking it as it comes.
+    HRESULT connectAs(IPin *capturePin, IPin *grabberInput, const GUID &subtype);
+    // How the connected camera's pictures come, so that they are converted.
+    void learnFrameLayout();
+    // The layout the grabber's connected type gives; false when it gives none.
+    bool connectedLayout(FrameLayout *connected);
+    // After pictures of an unexpected size: true when the connected type
+    // changed, and its new layout is taken.
+    bool relearnFrameLayout();
     bool drawnAsIs() const;
     void addRenderer();
     void renderPreview(ICaptureGraphBuilder2 *builder);
@@ -127,7 +140,8 @@ class getVideoImage {
 
     IMediaEventEx *events = nullptr;
     bool cameraConnected = false;
-    FrameLayout layout{0, 0, false};
+    FrameLayout layout{PixelFormat::Rgb24, 0, 0, false, 0};
+    bool layoutKnown = false;
     // A picture of the camera's own size, before it is scaled into `buffer`.
     std::vector<unsigned char> frame;
     // The camera cannot be shown as it is: it is tried again only once the
@@ -149,6 +163,13 @@ class getVideoImage {
     // Told of each sample by the grabber; ours holds one reference.
     SampleCounter *counter;
     unsigned long samplesSeen = 0;
+    // The sample last copied, and whether the buffer holds a camera's picture.
+    unsigned long samplesFetched = 0;
+    bool frameFetched = false;
+    // How long after a failed attempt the camera is tried again; it grows
+    // while the camera keeps failing, so that the window does not hitch.
+    std::chrono::steady_clock::duration retryDelay;
+    std::chrono::steady_clock::time_point lastLook;
     std::chrono::steady_clock::time_point lastSampleAt;
     PictureSource shownSource;
     bool sourceChanged = false;

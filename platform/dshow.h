@@ -23,6 +23,7 @@ typedef LONG OAFilterState;
 enum _FilterState { State_Stopped, State_Paused, State_Running };
 
 #define BI_RGB 0
+#define BI_BITFIELDS 3
 
 // What the graph tells its owner: the stream ended; streaming stopped with
 // an error (param1 the HRESULT); a device was removed (param2 0) or is there
@@ -56,6 +57,7 @@ extern const IID IID_IAMStreamConfig;
 extern const GUID MEDIATYPE_Video;
 extern const GUID MEDIASUBTYPE_RGB24;
 extern const GUID FORMAT_VideoInfo;
+extern const GUID FORMAT_VideoInfo2;
 extern const GUID PIN_CATEGORY_PREVIEW;
 extern const GUID PIN_CATEGORY_CAPTURE;
 
@@ -88,6 +90,23 @@ struct VIDEOINFOHEADER {
     DWORD dwBitRate;
     DWORD dwBitErrorRate;
     REFERENCE_TIME AvgTimePerFrame;
+    BITMAPINFOHEADER bmiHeader;
+};
+
+// The newer video format block: the same picture header, behind interlace
+// flags and a picture aspect ratio.
+struct VIDEOINFOHEADER2 {
+    RECT rcSource;
+    RECT rcTarget;
+    DWORD dwBitRate;
+    DWORD dwBitErrorRate;
+    REFERENCE_TIME AvgTimePerFrame;
+    DWORD dwInterlaceFlags;
+    DWORD dwCopyProtectFlags;
+    DWORD dwPictAspectRatioX;
+    DWORD dwPictAspectRatioY;
+    DWORD dwControlFlags;
+    DWORD dwReserved2;
     BITMAPINFOHEADER bmiHeader;
 };
 

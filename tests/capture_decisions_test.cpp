@@ -42,9 +42,12 @@ TEST(CameraChoice, NamedByPathOrNameElseTheFirstOrThePattern) {
         EXPECT_EQ(choice.index, c.index);
         EXPECT_EQ(choice.message, c.message);
     }
-    // A camera back under another path is found by its name.
-    EXPECT_EQ(findCamera(cameras, {"Back", "/dev/video4"}), 1);
-    EXPECT_EQ(findCamera(cameras, {"Gone", "/dev/video4"}), -1);
+    // A camera back under another path is found by its name, unless a camera
+    // of that name was there all along: that one is another of the model.
+    EXPECT_EQ(findCamera(cameras, {"Back", "/dev/video4"}, {}), 1);
+    EXPECT_EQ(findCamera(cameras, {"Gone", "/dev/video4"}, {}), -1);
+    EXPECT_EQ(findCamera(cameras, {"Back", "/dev/video4"}, cameras), -1);
+    EXPECT_EQ(findCamera(cameras, {"Back", "/dev/video2"}, cameras), 1);
     EXPECT_EQ(describeCamera({"Named", "Named"}), "Named");
 }
 
@@ -66,7 +69,13 @@ TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
     EXPECT_EQ(status.lose("it was unplugged"), "") << "a failed return stays quiet";
     EXPECT_EQ(status.state(), CameraStatus::State::Lost);
 
-    EXPECT_EQ(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), "it is busy");
+    EXPECT_EQ(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), "it is in use by another program");
+    EXPECT_EQ(reasonFor(static_cast<HRESULT>(0x8007001Ful)), "it is in use by another program");
+    EXPECT_EQ(reasonFor(static_cast<HRESULT>(0x800705AAul)), "it is in use by another program");
+    EXPECT_EQ(reasonFor(E_ACCESSDENIED).rfind("access to it was refused; ", 0), 0u);
+    EXPECT_TRUE(isRefusal(E_ACCESSDENIED));
+    EXPECT_TRUE(isRefusal(static_cast<HRESULT>(0x8007001Ful)));
+    EXPECT_FALSE(isRefusal(VFW_E_CANNOT_CONNECT));
     EXPECT_EQ(reasonFor(VFW_E_CANNOT_CONNECT), "it offers no picture format that can be shown");
     EXPECT_EQ(reasonFor(E_FAIL), "it failed (error 0x80004005)");
 }

@@ -1,33 +1,10 @@
-#include "capture/format_choice.h"
-#include "capture/frame_scale.h"
+#include "capture/frame_layout.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 namespace {
-
-const GUID yuy2 = {0x32595559, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-
-TEST(ChooseFormat, OwnSubtypeAtTheSizeElseTheNearestElseAnyOther) {
-    struct Case {
-        std::vector<OfferedFormat> offered;
-        GUID current;
-        int chosen;
-    };
-    const Case cases[] = {
-        {{{yuy2, 640, 480}, {MEDIASUBTYPE_RGB24, 320, 240}, {yuy2, 320, 240}}, yuy2, 2},
-        {{{MEDIASUBTYPE_RGB24, 1280, 720}, {MEDIASUBTYPE_RGB24, 640, 480}}, MEDIASUBTYPE_RGB24, 1},
-        // As near below as above: the larger, which is shrunk rather than stretched.
-        {{{MEDIASUBTYPE_RGB24, 160, 120}, {MEDIASUBTYPE_RGB24, 480, 360}}, MEDIASUBTYPE_RGB24, 1},
-        {{{MEDIASUBTYPE_RGB24, 320, -240}}, MEDIASUBTYPE_RGB24, 0},
-        {{{MEDIASUBTYPE_RGB24, 640, 480}}, yuy2, 0},
-        {{{MEDIASUBTYPE_RGB24, 0, 0}}, MEDIASUBTYPE_RGB24, -1},
-        {{}, yuy2, -1},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(chooseFormat(c.offered, c.current, 320, 240), c.chosen);
-}
 
 struct Scaled {
     std::vector<unsigned char> frame;
@@ -54,19 +31,19 @@ TEST(ScaleFrame, StretchesAnySizeIntoABottomUpPictureWithoutReadingPastTheFrame)
     const Scaled cases[] = {
         // 4 x 4 bottom-up, rows of 12 bytes: every second pixel of every second row.
         {grey({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 0, 4),
-         {4, 4, false},
+         {PixelFormat::Rgb24, 4, 4, false, 12},
          grey({1, 3, 9, 11}, 0, 2)},
         // 1 x 1, padded to four bytes: stretched over all four.
-        {grey({7}, 1, 1), {1, 1, false}, grey({7, 7, 7, 7}, 0, 2)},
+        {grey({7}, 1, 1), {PixelFormat::Rgb24, 1, 1, false, 4}, grey({7, 7, 7, 7}, 0, 2)},
         // 1 x 2 top-down: its first row is the top one.
-        {grey({5, 6}, 1, 1), {1, 2, true}, grey({6, 6, 5, 5}, 0, 2)},
+        {grey({5, 6}, 1, 1), {PixelFormat::Rgb24, 1, 2, true, 4}, grey({6, 6, 5, 5}, 0, 2)},
         // Only the bottom row delivered: the top row stays black.
-        {grey({1, 2}, 2, 2), {2, 2, false}, grey({1, 2, 0, 0}, 0, 2)},
+        {grey({1, 2}, 2, 2), {PixelFormat::Rgb24, 2, 2, false, 8}, grey({1, 2, 0, 0}, 0, 2)},
     };
     for (const Scaled &c : cases) {
         std::vector<unsigned char> target(12, 0xAA);
-        scaleFrame(c.frame.data(), static_cast<long>(c.frame.size()), c.layout, target.data(), 2,
-                   2);
+        convertCameraFrame(c.frame.data(), static_cast<long>(c.frame.size()), c.layout,
+                           target.data(), 2, 2);
         EXPECT_EQ(target, c.expected);
     }
 }

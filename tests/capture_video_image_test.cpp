@@ -85,7 +85,7 @@ TEST(VideoImage, ACameraThatCannotStartEndsTheWaitAtOnceWithOneLine) {
 
     EXPECT_LT(waited, std::chrono::seconds(2)) << "not the whole wait for a first picture";
     EXPECT_EQ(errors, std::string("cloakcam: cannot use camera ") + fake_camera::path() + " (" +
-                          fake_camera::name() + "): it is busy\n");
+                          fake_camera::name() + "): it is in use by another program\n");
     video.updateImage();
     expectColour(video.getImage()[0], 0, 0, 0, "black without a picture");
 }
