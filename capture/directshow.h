@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <dshow.h>
+// VIDEOINFOHEADER2, which decoders and newer drivers describe pictures with.
+#include <dvdmedia.h>
 #include <qedit.h>
 #ifdef __MINGW32__
 // mingw-w64's qedit.h leaves these two out; strmiids defines them.
