@@ -22,15 +22,14 @@ CameraChoice chooseCamera(const std::vector<CameraName> &cameras, const std::str
         return {-1, ""};
     const bool named = !wanted.empty();
     if (cameras.empty())
-        return {-1, named ? "cloakcam: no camera called " + wanted +
-                                ", and no camera found: " + patternLine
-                          : std::string("cloakcam: no camera found, ") + patternLine};
+        return {-1, named ? "no camera called " + wanted + ", and no camera found: " + patternLine
+                          : std::string("no camera found, ") + patternLine};
     if (!named)
         return {0, ""};
     const int found = indexOf(cameras, wanted);
     if (found >= 0)
         return {found, ""};
-    return {0, "cloakcam: no camera called " + wanted + ", using " + describeCamera(cameras[0])};
+    return {0, "no camera called " + wanted + ", using " + describeCamera(cameras[0])};
 }
 
 int findCamera(const std::vector<CameraName> &cameras, const CameraName &camera,

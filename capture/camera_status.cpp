@@ -55,11 +55,11 @@ std::string CameraStatus::lose(const std::string &reason) {
     state_ = State::Lost;
     if (was == State::Starting) {
         retitle("cannot use " + shortName_);
-        return "cloakcam: cannot use camera " + camera_ + ": " + reason;
+        return "cannot use camera " + camera_ + ": " + reason;
     }
     if (was == State::Streaming) {
         retitle("camera lost");
-        return "cloakcam: camera lost: " + reason;
+        return "camera lost: " + reason;
     }
     // A return that failed was announced as a loss already.
     return "";
@@ -78,12 +78,12 @@ std::string CameraStatus::pictureArrived() {
         state_ = State::Streaming;
         retitle(shortName_);
     }
-    return was == State::Returning ? "cloakcam: camera back" : "";
+    return was == State::Returning ? "camera back" : "";
 }
 
 std::string CameraStatus::noPictureWithin(int seconds) {
     retitle("no picture");
-    return "cloakcam: the camera has delivered no picture in " + std::to_string(seconds) +
+    return "the camera has delivered no picture in " + std::to_string(seconds) +
            " seconds; showing black until it does";
 }
 

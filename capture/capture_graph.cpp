@@ -5,6 +5,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "capture/camera_list.h"
+#include "capture/format_choice.h"
+#include "capture/media_type.h"
+#include "common/message.h"
+
 namespace {
 
 // Writes one line naming a platform call that failed, so a user learns why the
@@ -12,8 +17,10 @@ namespace {
 bool reportFailure(HRESULT result, const char *what) {
     if (SUCCEEDED(result))
         return false;
-    std::fprintf(stderr, "cloakcam: %s (error 0x%08lX)\n", what,
-                 static_cast<unsigned long>(static_cast<ULONG>(result)));
+    char code[24];
+    std::snprintf(code, sizeof code, " (error 0x%08lX)",
+                  static_cast<unsigned long>(static_cast<ULONG>(result)));
+    tellUser(what + std::string(code));
     return true;
 }
 
@@ -24,58 +31,6 @@ bool create(REFCLSID clsid, DWORD context, REFIID iid, Interface **object, const
     if (reportFailure(CoCreateInstance(clsid, NULL, context, iid, (void **)object), what))
         *object = nullptr;
     return *object != nullptr;
-}
-
-// Frees a media type's contents, as the base-class library's FreeMediaType;
-// Windows SDKs declare no function for this outside that library.
-void freeMediaType(AM_MEDIA_TYPE &type) {
-    if (type.cbFormat != 0)
-        CoTaskMemFree(type.pbFormat);
-    if (type.pUnk)
-        type.pUnk->Release();
-    type.pbFormat = nullptr;
-    type.pUnk = nullptr;
-}
-
-// Frees a media type the platform allocated for us, contents and all.
-void deleteMediaType(AM_MEDIA_TYPE *type) {
-    if (!type)
-        return;
-    freeMediaType(*type);
-    CoTaskMemFree(type);
-}
-
-// The picture header of a video type, whichever of the two video format
-// blocks it has; null for any other.
-BITMAPINFOHEADER *bitmapHeader(const AM_MEDIA_TYPE &type) {
-    if (!type.pbFormat)
-        return nullptr;
-    if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER))
-        return &reinterpret_cast<VIDEOINFOHEADER *>(type.pbFormat)->bmiHeader;
-    if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
-        return &reinterpret_cast<VIDEOINFOHEADER2 *>(type.pbFormat)->bmiHeader;
-    return nullptr;
-}
-
-// A capability's type made to ask for width x height, which a range allows:
-// the picture header's size and image size follow, and the rectangles are
-// left empty, which means the whole picture.
-void resize(AM_MEDIA_TYPE &type, int width, int height) {
-    BITMAPINFOHEADER *header = bitmapHeader(type);
-    if (!header || (header->biWidth == width && std::abs(header->biHeight) == height))
-        return;
-    const long bits = header->biBitCount;
-    const bool rgb = header->biCompression == BI_RGB || header->biCompression == BI_BITFIELDS;
-    const long rowBytes = rgb ? ((width * bits + 31) & ~31L) / 8 : width * bits / 8;
-    header->biWidth = width;
-    header->biHeight = header->biHeight < 0 ? -height : height;
-    header->biSizeImage = static_cast<DWORD>(rowBytes * height);
-    if (type.bFixedSizeSamples)
-        type.lSampleSize = header->biSizeImage;
-    RECT *rectangles = type.formattype == FORMAT_VideoInfo
-                           ? &reinterpret_cast<VIDEOINFOHEADER *>(type.pbFormat)->rcSource
-                           : &reinterpret_cast<VIDEOINFOHEADER2 *>(type.pbFormat)->rcSource;
-    rectangles[0] = rectangles[1] = RECT{0, 0, 0, 0};
 }
 
 // Every capability the camera's pin lists, with the types that describe
@@ -119,174 +74,37 @@ template <typename Interface> void release(Interface *&object) {
     object = nullptr;
 }
 
-// UTF-8 from the system's wide strings: UTF-16 on Windows, UTF-32 elsewhere.
-std::string narrow(const wchar_t *wide) {
-    std::string text;
-    for (; *wide; ++wide) {
-        unsigned long c = static_cast<unsigned long>(*wide);
-        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && wide[1] >= 0xDC00 &&
-            wide[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned long>(wide[1]) - 0xDC00);
-            ++wide;
-        }
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return text;
-}
-
-// The camera the user named in CLOAKCAM_DEVICE, in UTF-8, or empty.
-std::string wantedCamera() {
-#ifdef _WIN32
-    const wchar_t *wanted = _wgetenv(L"CLOAKCAM_DEVICE");
-    return wanted ? narrow(wanted) : std::string();
-#else
-    const char *wanted = std::getenv("CLOAKCAM_DEVICE");
-    return wanted ? std::string(wanted) : std::string();
-#endif
-}
-
-std::string readText(IPropertyBag *bag, LPCOLESTR property) {
-    VARIANT value;
-    VariantInit(&value);
-    std::string text;
-    if (SUCCEEDED(bag->Read(property, &value, NULL)) && value.vt == VT_BSTR && value.bstrVal)
-        text = narrow(value.bstrVal);
-    VariantClear(&value);
-    return text;
-}
-
-// The name and path the system keeps for a device in its property bag; a
-// device without a path is known by its name.
-CameraName nameOf(IMoniker *device) {
-    CameraName camera;
-    IPropertyBag *bag = nullptr;
-    if (SUCCEEDED(device->BindToStorage(NULL, NULL, IID_IPropertyBag, (void **)&bag)) && bag) {
-        camera.name = readText(bag, L"FriendlyName");
-        camera.path = readText(bag, L"DevicePath");
-        bag->Release();
-    }
-    if (camera.path.empty())
-        camera.path = camera.name;
-    return camera;
-}
-
-bool sameLayout(const FrameLayout &a, const FrameLayout &b) {
-    return a.format == b.format && a.width == b.width && a.height == b.height &&
-           a.topDown == b.topDown && a.stride == b.stride;
-}
-
 } // namespace
-
-std::vector<CameraName> getVideoImage::listCameras(ICreateDevEnum *devices,
-                                                   std::vector<IMoniker *> *monikers) {
-    std::vector<CameraName> names;
-    IEnumMoniker *found = nullptr;
-    if (devices)
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &found, 0);
-    // An empty category gives S_FALSE and no enumerator at all.
-    if (!found)
-        return names;
-    IMoniker *device = nullptr;
-    ULONG fetched = 0;
-    while (found->Next(1, &device, &fetched) == S_OK && device) {
-        names.push_back(nameOf(device));
-        if (monikers)
-            monikers->push_back(device);
-        else
-            device->Release();
-        device = nullptr;
-    }
-    found->Release();
-    return names;
-}
 
 bool getVideoImage::bindCamera() {
     std::vector<IMoniker *> devices;
     const std::vector<CameraName> names = listCameras(deviceEnum, &devices);
     release(deviceEnum);
-    const std::vector<CameraName> before = listed;
-    listed = names;
-
-    int index;
-    if (cameraChosen) {
-        index = findCamera(names, camera, before);
-    } else {
-        const CameraChoice choice = chooseCamera(names, wantedCamera());
-        say(choice.message);
-        index = choice.index;
-        cameraChosen = true;
-        if (index >= 0) {
-            camera = names[index];
-            status.start(camera);
-        } else {
-            pattern.reset(new TestPattern(width, height));
-            status.showPattern(wantedCamera());
-            // Unless the user asked for the pattern, a camera plugged in
-            // later takes its place.
-            waitingForCamera = wantedCamera() != patternChoice;
-        }
-    }
+    const int index = session.cameraFor(names, steadyNow());
+    if (session.showsPattern() && !pattern)
+        pattern.reset(new TestPattern(width, height));
+    else if (!session.showsPattern())
+        pattern.reset();
     if (index >= 0) {
         moniker = devices[index];
         const HRESULT bound =
             moniker->BindToObject(NULL, NULL, IID_IBaseFilter, (void **)&captureFilter);
         if (FAILED(bound) || !captureFilter) {
             captureFilter = nullptr;
-            say(status.lose(reasonFor(bound)));
+            session.failed(reasonFor(bound), retryAfter(bound), steadyNow());
         }
         moniker = nullptr;
-    } else if (!pattern) {
-        // The camera that came back is gone again before it could be bound.
-        status.lose("it was unplugged");
     }
     for (IMoniker *device : devices)
         device->Release();
     return captureFilter != nullptr;
 }
 
-std::vector<CameraName> getVideoImage::listCamerasNow() {
-    ICreateDevEnum *devices = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
-                                (void **)&devices)))
-        return {};
-    const std::vector<CameraName> names = listCameras(devices, nullptr);
-    devices->Release();
-    return names;
-}
-
-bool getVideoImage::lookForCamera(const std::vector<CameraName> &names) {
-    if (!waitingForCamera)
-        return findCamera(names, camera, listed) >= 0;
-    // A named camera is waited for by its name alone.
-    const std::string wanted = wantedCamera();
-    const CameraChoice choice = chooseCamera(names, wanted);
-    if (choice.index < 0 || (!wanted.empty() && !choice.message.empty()))
-        return false;
-    camera = names[choice.index];
-    waitingForCamera = false;
-    pattern.reset();
-    status.start(camera);
-    say("cloakcam: using camera " + describeCamera(camera));
-    return true;
-}
-
 HRESULT getVideoImage::buildGraph(int width, int height) {
-    CoInitialize(NULL);
-    unusable = false;
+    // Once for the object's thread, however often the graph is rebuilt, and
+    // undone when the object goes.
+    if (!comInitialised)
+        comInitialised = SUCCEEDED(CoInitialize(NULL));
     create(CLSID_FilterGraph, CLSCTX_INPROC, IID_IGraphBuilder, &graph,
            "cannot create the filter graph manager");
     create(CLSID_SystemDeviceEnum, CLSCTX_INPROC, IID_ICreateDevEnum, &deviceEnum,
@@ -299,9 +117,11 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
         graph)
         builder->SetFiltergraph(graph);
     addGrabber();
-    connectCamera(builder, width, height);
+    const bool connected = connectCamera(builder, width, height);
     addRenderer();
-    renderPreview(builder);
+    // Nothing is rendered for a camera that did not connect.
+    if (connected)
+        renderPreview(builder);
     release(builder);
     // Asked before the graph runs, so that nothing it reports is missed.
     if (graph && FAILED(graph->QueryInterface(IID_IMediaEventEx, (void **)&events)))
@@ -330,7 +150,7 @@ void getVideoImage::addGrabber() {
     addToGraph(grabberFilter, L"Grabber", "cannot add the frame grabber to the filter graph");
 }
 
-void getVideoImage::connectCamera(ICaptureGraphBuilder2 *builder, int width, int height) {
+bool getVideoImage::connectCamera(ICaptureGraphBuilder2 *builder, int width, int height) {
     IPin *capturePin = captureFilter ? findCapturePin(builder, captureFilter) : nullptr;
     IPin *grabberInput = grabberFilter ? getPin(grabberFilter, PINDIR_INPUT) : nullptr;
     // The format settings of the very pin that is connected: a filter's
@@ -339,17 +159,21 @@ void getVideoImage::connectCamera(ICaptureGraphBuilder2 *builder, int width, int
         reportFailure(capturePin->QueryInterface(IID_IAMStreamConfig, (void **)&streamConfig),
                       "the camera offers no format settings"))
         streamConfig = nullptr;
-    cameraConnected = false;
-    if (graph && capturePin && grabberInput)
-        negotiate(capturePin, grabberInput, width, height);
-    if (cameraConnected)
-        learnFrameLayout();
+    bool connected =
+        graph && capturePin && grabberInput && negotiate(capturePin, grabberInput, width, height);
+    if (connected && !cameraFrame.learn(grabber, width, height)) {
+        connected = false;
+        session.failed(std::string(noFormatReason) +
+                           " (it sends pictures in a form it does not describe)",
+                       CameraSession::Retry::WhenCamerasChange, steadyNow());
+    }
     if (grabber) {
         grabber->SetBufferSamples(TRUE);
         grabber->SetOneShot(FALSE);
     }
     release(grabberInput);
     release(capturePin);
+    return connected;
 }
 
 IPin *getVideoImage::findCapturePin(ICaptureGraphBuilder2 *builder, IBaseFilter *filter) {
@@ -363,7 +187,7 @@ IPin *getVideoImage::findCapturePin(ICaptureGraphBuilder2 *builder, IBaseFilter 
     return getPin(filter, PINDIR_OUTPUT);
 }
 
-void getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, int height) {
+bool getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, int height) {
     std::vector<AM_MEDIA_TYPE *> types;
     std::vector<OfferedFormat> offered;
     if (streamConfig)
@@ -390,12 +214,11 @@ void getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
     }
     for (AM_MEDIA_TYPE *type : types)
         deleteMediaType(type);
-    cameraConnected = SUCCEEDED(result);
-    if (cameraConnected)
-        return;
+    if (SUCCEEDED(result))
+        return true;
     if (isRefusal(result)) {
-        say(status.lose(reasonFor(result)));
-        return;
+        session.failed(reasonFor(result), retryAfter(result), steadyNow());
+        return false;
     }
     // No format connected. Trying again changes nothing until the system
     // tells of a change, when none of them is one the program can show.
@@ -404,16 +227,17 @@ void getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
         PixelFormat pixels;
         showable = showable || pixelFormatOf(format.subtype, &pixels);
     }
-    if (!showable) {
-        unusable = true;
-        say(status.lose(std::string(noFormatReason) + " (it offers " + describeFormats(offered) +
-                        ")"));
-    } else {
+    if (!showable)
+        session.failed(std::string(noFormatReason) + " (it offers " + describeFormats(offered) +
+                           ")",
+                       CameraSession::Retry::WhenCamerasChange, steadyNow());
+    else
         // Formats the program reads itself did not connect: the camera is
         // held somewhere, as a busy camera fails to connect under Windows'
         // streaming proxy.
-        say(status.lose(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY))));
-    }
+        session.failed(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), CameraSession::Retry::BackingOff,
+                       steadyNow());
+    return false;
 }
 
 HRESULT getVideoImage::connectAs(IPin *capturePin, IPin *grabberInput, const GUID &subtype) {
@@ -434,41 +258,6 @@ HRESULT getVideoImage::connectAs(IPin *capturePin, IPin *grabberInput, const GUI
     return result;
 }
 
-bool getVideoImage::connectedLayout(FrameLayout *connected) {
-    AM_MEDIA_TYPE type = {};
-    if (!grabber || FAILED(grabber->GetConnectedMediaType(&type)))
-        return false;
-    const bool known = frameLayoutOf(type, connected);
-    freeMediaType(type);
-    return known;
-}
-
-void getVideoImage::learnFrameLayout() {
-    layoutKnown = connectedLayout(&layout);
-    if (!layoutKnown) {
-        unusable = true;
-        say(status.lose(std::string(noFormatReason) +
-                        " (it sends pictures in a form it does not describe)"));
-        return;
-    }
-    // Room for one whole picture, made here rather than for every frame.
-    frame.assign(drawnAsIs() ? 0 : static_cast<size_t>(layout.bytes()), 0);
-}
-
-bool getVideoImage::relearnFrameLayout() {
-    FrameLayout connected;
-    if (!connectedLayout(&connected) || sameLayout(connected, layout))
-        return false;
-    layout = connected;
-    frame.assign(drawnAsIs() ? 0 : static_cast<size_t>(layout.bytes()), 0);
-    return true;
-}
-
-bool getVideoImage::drawnAsIs() const {
-    return layout.format == PixelFormat::Rgb24 && layout.width == width &&
-           layout.height == height && !layout.topDown && layout.stride == 3L * width;
-}
-
 void getVideoImage::addRenderer() {
     create(CLSID_NullRenderer, CLSCTX_INPROC_SERVER, IID_IBaseFilter, &nullRenderer,
            "cannot create the null renderer");
@@ -479,10 +268,10 @@ void getVideoImage::addRenderer() {
 
 // A camera's own preview stream goes where no window opens: a second, raw
 // window is not what a user of this one-window program expects. Nothing is
-// rendered for a camera that did not connect, nor for one without a preview
-// pin, whose capture stream the builder would otherwise split for a preview.
+// rendered for a camera without a preview pin, whose capture stream the
+// builder would otherwise split for a preview.
 void getVideoImage::renderPreview(ICaptureGraphBuilder2 *builder) {
-    if (!builder || !graph || !captureFilter || !cameraConnected)
+    if (!builder || !graph || !captureFilter)
         return;
     IPin *preview = nullptr;
     if (FAILED(builder->FindPin(captureFilter, PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, NULL, TRUE, 0,
@@ -511,7 +300,7 @@ HRESULT getVideoImage::runGraph() {
         result = control->Run();
         // Only a camera needs the graph running; the test pattern does without.
         if (FAILED(result) && captureFilter)
-            say(status.lose(reasonFor(result)));
+            session.failed(reasonFor(result), retryAfter(result), steadyNow());
     }
     release(control);
     return result;
@@ -528,9 +317,7 @@ void getVideoImage::stopGraph() {
 
 void getVideoImage::releaseGraph() {
     stopGraph();
-    cameraConnected = false;
-    layoutKnown = false;
-    frameFetched = false;
+    cameraFrame.forget();
     release(events);
     release(streamConfig);
     release(nullRenderer);
@@ -584,4 +371,14 @@ HRESULT getVideoImage::connectFilters(IGraphBuilder *graph, IBaseFilter *upstrea
     in->Release();
     out->Release();
     return result;
+}
+
+bool getVideoImage::graphStillChanging() {
+    IMediaControl *control = nullptr;
+    if (!graph || FAILED(graph->QueryInterface(IID_IMediaControl, (void **)&control)) || !control)
+        return false;
+    OAFilterState state;
+    const bool intermediate = control->GetState(0, &state) == VFW_S_STATE_INTERMEDIATE;
+    control->Release();
+    return intermediate;
 }

@@ -1,29 +1,10 @@
 #include "capture/video_image.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
-namespace {
-
-// How long the camera's first picture is waited for. Cameras take a moment to
-// start; without the wait the automatic reference, taken a few passes after
-// start, would be a black frame.
-constexpr auto firstPictureTimeout = std::chrono::seconds(5);
-// A camera that sends nothing for this long has stopped: the slowest cameras,
-// in poor light, still give a few pictures a second. A camera service that
-// dies (PipeWire) says nothing else.
-constexpr auto stallTimeout = std::chrono::seconds(3);
-// How often a lost camera, or one to replace the pattern, is looked for.
-// Device monitors tell of most returns at once; this catches the rest (a
-// camera service restarted, a camera listed again that did not start).
-constexpr auto retryInterval = std::chrono::seconds(2);
-// A camera that keeps failing is tried half as often each time, down to this:
-// each attempt builds a graph on the window's thread, and the window hitches.
-constexpr auto longestRetryDelay = std::chrono::seconds(16);
-
-} // namespace
+#include "capture/camera_list.h"
+#include "common/message.h"
 
 void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count) {
     long size = frameSize < 0 ? 0 : frameSize;
@@ -44,8 +25,7 @@ void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixe
 }
 
 getVideoImage::getVideoImage(int width, int height)
-    : width(width), height(height), started(std::chrono::steady_clock::now()),
-      counter(new SampleCounter), retryDelay(retryInterval) {
+    : width(width), height(height), session(wantedCamera(), tellUser), counter(new SampleCounter) {
     count = width * height;
     pixels = new Pixel *[count];
     for (int i = 0; i < count; ++i)
@@ -64,6 +44,8 @@ getVideoImage::getVideoImage(int width, int height)
 
 getVideoImage::~getVideoImage() {
     releaseGraph();
+    if (comInitialised)
+        CoUninitialize();
     counter->Release();
     for (int i = 0; i < count; ++i)
         delete pixels[i];
@@ -73,161 +55,80 @@ getVideoImage::~getVideoImage() {
 
 void getVideoImage::updateImage() {
     handleEvents();
-    noticeStall();
-    retryCamera();
+    session.samplesCounted(counter->samples(), steadyNow());
+    carryOut(session.next(steadyNow()));
     bool fetched = false;
     if (pattern) {
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-        pattern->draw(buffer, elapsed.count());
+        pattern->draw(buffer, static_cast<double>(steadyNow()) / 1000);
         bufferSize = count * 3;
         fetched = true;
-    } else if (status.state() != CameraStatus::State::Lost) {
+    } else if (session.state() != CameraStatus::State::Lost) {
         fetched = fetchFrame();
     }
-    sourceChanged = fetched && shownSource.shown(pattern != nullptr, camera.path);
+    if (fetched)
+        session.pictureShown();
     // A fetch that brought nothing leaves the last picture in the buffer.
     convertFrame(buffer, bufferSize, pixels, count);
 }
 
 Pixel **getVideoImage::getImage() { return pixels; }
 
+bool getVideoImage::awaitingFirstPicture() {
+    if (session.state() != CameraStatus::State::Starting)
+        return false;
+    handleEvents();
+    fetchFrame();
+    return session.awaitingFirstPicture(steadyNow());
+}
+
 bool getVideoImage::fetchFrame() {
-    if (!grabber || !captureFilter || !cameraConnected || !layoutKnown)
+    if (!grabber || !captureFilter ||
+        !cameraFrame.fetch(grabber, counter->samples(), buffer, &bufferSize))
         return false;
-    // Copying and converting a camera's picture costs with its size; it is
-    // done once per picture, however often the window is drawn.
-    const unsigned long samples = counter->samples();
-    if (samples == samplesFetched)
-        return frameFetched;
-    const bool asIs = drawnAsIs();
-    LONG size = static_cast<LONG>(asIs ? count * 3 : frame.size());
-    const HRESULT fetched =
-        grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(asIs ? buffer : frame.data()));
-    const long expected = asIs ? count * 3L : layout.bytes();
-    // Pictures of another size than before: the format changed while
-    // streaming, and the pictures are read anew from the next one on.
-    if ((fetched == E_OUTOFMEMORY || (fetched == S_OK && size != expected)) && relearnFrameLayout())
-        return frameFetched;
-    if (fetched != S_OK)
-        return false;
-    if (!asIs)
-        convertCameraFrame(frame.data(), size, layout, buffer, width, height);
-    bufferSize = asIs ? size : count * 3;
-    samplesFetched = samples;
-    frameFetched = true;
-    say(status.pictureArrived());
-    if (status.state() == CameraStatus::State::Streaming)
-        retryDelay = retryInterval;
+    session.cameraPicture();
     return true;
 }
 
 void getVideoImage::handleEvents() {
     if (!events)
         return;
-    bool rebuild = false;
     LONG code;
     LONG_PTR param1, param2;
     while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+        const HRESULT error = static_cast<HRESULT>(param1);
         if (code == EC_ERRORABORT)
-            lose(reasonFor(static_cast<HRESULT>(param1)));
+            session.failed(reasonFor(error), retryAfter(error), steadyNow());
         else if (code == EC_COMPLETE)
-            lose("it stopped sending pictures");
+            session.stoppedSending(steadyNow());
         else if (code == EC_DEVICE_LOST && param2 == 0)
-            lose("it was unplugged");
+            session.unplugged(steadyNow());
         else if (code == EC_DEVICE_LOST)
-            rebuild = status.returned() || rebuild;
+            session.pluggedBack(steadyNow());
         events->FreeEventParams(code, param1, param2);
     }
-    // A camera that returns is a new device to the system: the old filter
-    // cannot use it, so the graph is built afresh.
-    if (rebuild)
-        rebuildGraph();
 }
 
-void getVideoImage::noticeStall() {
-    const auto now = std::chrono::steady_clock::now();
-    const unsigned long samples = counter->samples();
-    if (samples != samplesSeen) {
-        samplesSeen = samples;
-        lastSampleAt = now;
+void getVideoImage::carryOut(CameraSession::Order order) {
+    switch (order) {
+    case CameraSession::Order::None:
         return;
-    }
-    const CameraStatus::State state = status.state();
-    // A camera back from a loss gets as long to send its first picture.
-    if ((state == CameraStatus::State::Streaming || state == CameraStatus::State::Returning) &&
-        now - lastSampleAt > stallTimeout)
-        lose("it stopped sending pictures");
-}
-
-void getVideoImage::lose(const std::string &reason) {
-    const bool wasLost = status.state() == CameraStatus::State::Lost;
-    say(status.lose(reason));
-    // A lost camera's filter is of no more use: stopping lets go of the
-    // device, so that it can come back.
-    if (!wasLost && status.state() == CameraStatus::State::Lost) {
+    case CameraSession::Order::Stop:
+        // A lost camera's filter is of no more use: stopping lets go of the
+        // device, so that it can come back.
         stopGraph();
-        lastAttempt = std::chrono::steady_clock::now();
+        return;
+    case CameraSession::Order::LookForCameras:
+        carryOut(session.camerasListed(listCamerasNow(), steadyNow()));
+        return;
+    case CameraSession::Order::Rebuild:
+        // Not while the old graph is still stopping: a camera stuck there
+        // would hold up the new graph too, and each attempt would leave more
+        // waiting. The order stands until the graph has settled.
+        if (graphStillChanging())
+            return;
+        releaseGraph();
+        buildGraph(width, height);
+        session.rebuilt(steadyNow());
+        return;
     }
-}
-
-void getVideoImage::retryCamera() {
-    const CameraStatus::State state = status.state();
-    if (!waitingForCamera && state != CameraStatus::State::Lost &&
-        state != CameraStatus::State::Returning)
-        return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastLook < retryInterval)
-        return;
-    lastLook = now;
-    const std::vector<CameraName> names = listCamerasNow();
-    // Another list of cameras is worth a try at once; the same list is tried
-    // again only once the camera can have changed its mind.
-    const bool newList = names != listed;
-    if (newList)
-        retryDelay = retryInterval;
-    if (!newList && (unusable || now - lastAttempt < retryDelay))
-        return;
-    if (!lookForCamera(names))
-        return;
-    status.returned();
-    rebuildGraph();
-}
-
-void getVideoImage::rebuildGraph() {
-    if (graphStillChanging())
-        return;
-    releaseGraph();
-    buildGraph(width, height);
-    lastAttempt = std::chrono::steady_clock::now();
-    lastSampleAt = lastAttempt;
-    retryDelay = std::min<std::chrono::steady_clock::duration>(retryDelay * 2, longestRetryDelay);
-}
-
-bool getVideoImage::graphStillChanging() {
-    IMediaControl *control = nullptr;
-    if (!graph || FAILED(graph->QueryInterface(IID_IMediaControl, (void **)&control)) || !control)
-        return false;
-    OAFilterState state;
-    const bool intermediate = control->GetState(0, &state) == VFW_S_STATE_INTERMEDIATE;
-    control->Release();
-    return intermediate;
-}
-
-bool getVideoImage::awaitingFirstPicture() {
-    if (firstPictureAwaited || status.state() != CameraStatus::State::Starting)
-        return false;
-    handleEvents();
-    // A camera that gave up has had its say; there is nothing to wait for.
-    if (status.state() != CameraStatus::State::Starting || fetchFrame())
-        return false;
-    if (std::chrono::steady_clock::now() - started < firstPictureTimeout)
-        return true;
-    firstPictureAwaited = true;
-    say(status.noPictureWithin(static_cast<int>(firstPictureTimeout.count())));
-    return false;
-}
-
-void getVideoImage::say(const std::string &line) {
-    if (!line.empty())
-        std::fprintf(stderr, "%s\n", line.c_str());
 }

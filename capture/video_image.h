@@ -1,17 +1,12 @@
 #ifndef CLOAKCAM_CAPTURE_VIDEO_IMAGE_H
 #define CLOAKCAM_CAPTURE_VIDEO_IMAGE_H
 
-#include <chrono>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "capture/camera_choice.h"
-#include "capture/camera_status.h"
+#include "capture/camera_frame.h"
+#include "capture/camera_session.h"
 #include "capture/directshow.h"
-#include "capture/format_choice.h"
-#include "capture/frame_layout.h"
-#include "capture/picture_source.h"
 #include "capture/sample_counter.h"
 #include "capture/test_pattern.h"
 #include "common/pixel.h"
@@ -22,12 +17,11 @@
 // start of frame; records left without data become black.
 void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count);
 
-// The camera connection: builds and runs the capture graph on the chosen
-// video input device (the first one, or the one CLOAKCAM_DEVICE names), and
-// turns its latest frame into pixel records on request. Without a camera it
-// shows a moving test pattern instead. It tells the user in one line when the
-// camera cannot start, is lost or is back, and builds the graph anew when a
-// lost camera returns.
+// The camera connection: builds and runs the capture graph on the camera the
+// session chooses, and turns its latest frame into pixel records on request;
+// the test pattern's when there is no camera. The camera's rules (start,
+// loss, return, retry, what the user is told) are the session's; this class
+// carries them out on the graph.
 class getVideoImage {
   public:
     getVideoImage(int width, int height);
@@ -41,10 +35,8 @@ class getVideoImage {
     // the camera is away the last picture stays.
     void updateImage();
     // Whether the picture the last updateImage brought is the first from a
-    // source other than the one shown before: the camera's first picture, or
-    // a camera's in the test pattern's place. A camera back from a loss is the
-    // same source.
-    bool newSource() const { return sourceChanged; }
+    // source other than the one shown before.
+    bool newSource() const { return session.newSource(); }
     // Whether the camera is starting and has yet to give its first picture:
     // the caller waits for it, so that the automatic reference is not taken
     // of black, answering its own events meanwhile. Looks once and never
@@ -55,7 +47,7 @@ class getVideoImage {
     Pixel **getImage();
     // The window's title for what is shown, changing as the camera comes and
     // goes; the same reference for the object's whole life.
-    const std::string &title() const { return status.title(); }
+    const std::string &title() const { return session.title(); }
 
     HRESULT buildGraph(int width, int height);
     // Graph helpers that touch no camera state, so they can be used on any
@@ -68,60 +60,37 @@ class getVideoImage {
                                   IBaseFilter *downstream);
 
   private:
-    // The video input devices listed by `devices`, by name; their monikers
-    // go to `monikers` with a reference each, unless it is null.
-    static std::vector<CameraName> listCameras(ICreateDevEnum *devices,
-                                               std::vector<IMoniker *> *monikers);
-    // Binds the chosen camera's moniker into `captureFilter` and leaves
-    // `moniker` released; false when there is no camera to show.
+    // The graph's steps (capture_graph.cpp), in order.
+    // Binds the camera the session chooses into `captureFilter`, or starts
+    // the test pattern; false when there is no camera to show.
     bool bindCamera();
-    static std::vector<CameraName> listCamerasNow();
-    // Whether the camera lost, or one to take the test pattern's place, is
-    // among `names`.
-    bool lookForCamera(const std::vector<CameraName> &names);
-    // The steps of buildGraph after the camera is bound, in order.
     void addToGraph(IBaseFilter *filter, LPCWSTR name, const char *failure);
     void addGrabber();
-    // Asks the camera for a format and joins it to the grabber.
-    void connectCamera(ICaptureGraphBuilder2 *builder, int width, int height);
-    // The camera's video capture pin, with a reference for the caller.
-    static IPin *findCapturePin(ICaptureGraphBuilder2 *builder, IBaseFilter *filter);
-    // Tries the camera's formats, best first, until one connects; says why
-    // when none does.
-    void negotiate(IPin *capturePin, IPin *grabberInput, int width, int height);
+    // Asks the camera for a format and joins it to the grabber; true when
+    // its pictures can be read.
+    bool connectCamera(ICaptureGraphBuilder2 *builder, int width, int height);
+    // Tries the camera's formats, best first, until one connects; tells the
+    // session why when none does.
+    bool negotiate(IPin *capturePin, IPin *grabberInput, int width, int height);
     // Connects in `subtype` with the grabber asking RGB24, else, for a
     // subtype the program converts, taking it as it comes.
     HRESULT connectAs(IPin *capturePin, IPin *grabberInput, const GUID &subtype);
-    // How the connected camera's pictures come, so that they are converted.
-    void learnFrameLayout();
-    // The layout the grabber's connected type gives; false when it gives none.
-    bool connectedLayout(FrameLayout *connected);
-    // After pictures of an unexpected size: true when the connected type
-    // changed, and its new layout is taken.
-    bool relearnFrameLayout();
-    bool drawnAsIs() const;
+    // The camera's video capture pin, with a reference for the caller.
+    static IPin *findCapturePin(ICaptureGraphBuilder2 *builder, IBaseFilter *filter);
     void addRenderer();
     void renderPreview(ICaptureGraphBuilder2 *builder);
     HRESULT runGraph();
-    // Builds the graph afresh when a lost camera may be back, or a camera has
-    // come while the pattern shows; at most once every retryInterval.
-    void retryCamera();
-    // Not while the old graph is still stopping: a camera stuck there would
-    // hold up the new graph too, and each attempt would leave more waiting.
-    // The retries try again later.
-    void rebuildGraph();
-    // Whether the graph's last stop or start has yet to finish.
-    bool graphStillChanging();
-    // Takes every event the graph has posted and acts on it.
-    void handleEvents();
-    // A streaming camera whose pictures have stopped is lost.
-    void noticeStall();
-    // Tells of the camera's loss, once, and lets go of it.
-    void lose(const std::string &reason);
-    bool fetchFrame();
     void stopGraph();
     void releaseGraph();
-    void say(const std::string &line);
+    // Whether the graph's last stop or start has yet to finish.
+    bool graphStillChanging();
+
+    // The per-pass work (video_image.cpp).
+    // Takes every event the graph has posted and tells the session.
+    void handleEvents();
+    // Does what the session orders.
+    void carryOut(CameraSession::Order order);
+    bool fetchFrame();
 
     IGraphBuilder *graph = nullptr;
     IMoniker *moniker = nullptr;
@@ -138,41 +107,14 @@ class getVideoImage {
     LONG bufferSize;
     Pixel **pixels;
 
+    CameraSession session;
     IMediaEventEx *events = nullptr;
-    bool cameraConnected = false;
-    FrameLayout layout{PixelFormat::Rgb24, 0, 0, false, 0};
-    bool layoutKnown = false;
-    // A picture of the camera's own size, before it is scaled into `buffer`.
-    std::vector<unsigned char> frame;
-    // The camera cannot be shown as it is: it is tried again only once the
-    // system tells of a change, a return or another list of cameras.
-    bool unusable = false;
-    // The cameras listed when the graph was last built.
-    std::vector<CameraName> listed;
-    // The camera shown, once chosen; a returning camera is looked up by it.
-    CameraName camera;
-    bool cameraChosen = false;
-    // The pattern shows for want of a camera, not because the user asked.
-    bool waitingForCamera = false;
-    std::chrono::steady_clock::time_point lastAttempt;
-    CameraStatus status;
-    // Drawn into the frame buffer in place of the camera's pictures.
-    std::unique_ptr<TestPattern> pattern;
-    std::chrono::steady_clock::time_point started;
-    bool firstPictureAwaited = false;
+    CameraFrame cameraFrame;
     // Told of each sample by the grabber; ours holds one reference.
     SampleCounter *counter;
-    unsigned long samplesSeen = 0;
-    // The sample last copied, and whether the buffer holds a camera's picture.
-    unsigned long samplesFetched = 0;
-    bool frameFetched = false;
-    // How long after a failed attempt the camera is tried again; it grows
-    // while the camera keeps failing, so that the window does not hitch.
-    std::chrono::steady_clock::duration retryDelay;
-    std::chrono::steady_clock::time_point lastLook;
-    std::chrono::steady_clock::time_point lastSampleAt;
-    PictureSource shownSource;
-    bool sourceChanged = false;
+    // Drawn into the frame buffer in place of the camera's pictures.
+    std::unique_ptr<TestPattern> pattern;
+    bool comInitialised = false;
 };
 
 #endif

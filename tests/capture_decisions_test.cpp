@@ -28,13 +28,13 @@ TEST(CameraChoice, NamedByPathOrNameElseTheFirstOrThePattern) {
         {cameras, "/dev/video10", 2, ""},
         {cameras, "Back", 1, ""},
         {cameras, "pattern", -1, ""},
-        {cameras, "Nowhere", 0, "cloakcam: no camera called Nowhere, using /dev/video0 (Desk)"},
-        {{}, "", -1, "cloakcam: no camera found, showing a test pattern"},
+        {cameras, "Nowhere", 0, "no camera called Nowhere, using /dev/video0 (Desk)"},
+        {{}, "", -1, "no camera found, showing a test pattern"},
         {{}, "pattern", -1, ""},
         {{},
          "/dev/video3",
          -1,
-         "cloakcam: no camera called /dev/video3, and no camera found: showing a test pattern"},
+         "no camera called /dev/video3, and no camera found: showing a test pattern"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.wanted);
@@ -58,13 +58,13 @@ TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
 
     status.start({"Desk", "/dev/video0"});
     EXPECT_EQ(status.lose("it is busy"),
-              "cloakcam: cannot use camera /dev/video0 (Desk): it is busy");
+              "cannot use camera /dev/video0 (Desk): it is busy");
     EXPECT_EQ(status.lose("it failed"), "") << "one line per loss";
     EXPECT_TRUE(status.returned());
     EXPECT_FALSE(status.returned()) << "one graph per return";
-    EXPECT_EQ(status.pictureArrived(), "cloakcam: camera back");
+    EXPECT_EQ(status.pictureArrived(), "camera back");
     EXPECT_EQ(status.pictureArrived(), "");
-    EXPECT_EQ(status.lose("it was unplugged"), "cloakcam: camera lost: it was unplugged");
+    EXPECT_EQ(status.lose("it was unplugged"), "camera lost: it was unplugged");
     EXPECT_TRUE(status.returned());
     EXPECT_EQ(status.lose("it was unplugged"), "") << "a failed return stays quiet";
     EXPECT_EQ(status.state(), CameraStatus::State::Lost);
@@ -114,7 +114,7 @@ TEST(CameraStatus, TheTitleSaysWhatIsShown) {
          },
          "cloakcam - starting /dev/video2"},
         {[&] {
-             EXPECT_EQ(status.noPictureWithin(5), "cloakcam: the camera has delivered no picture "
+             EXPECT_EQ(status.noPictureWithin(5), "the camera has delivered no picture "
                                                   "in 5 seconds; showing black until it does");
          },
          "cloakcam - no picture"},

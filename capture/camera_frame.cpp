@@ -1,0 +1,79 @@
+#include "capture/camera_frame.h"
+
+#include "capture/media_type.h"
+
+namespace {
+
+bool connectedLayout(ISampleGrabber *grabber, FrameLayout *layout) {
+    AM_MEDIA_TYPE type = {};
+    if (!grabber || FAILED(grabber->GetConnectedMediaType(&type)))
+        return false;
+    const bool known = frameLayoutOf(type, layout);
+    freeMediaType(type);
+    return known;
+}
+
+bool sameLayout(const FrameLayout &a, const FrameLayout &b) {
+    return a.format == b.format && a.width == b.width && a.height == b.height &&
+           a.topDown == b.topDown && a.stride == b.stride;
+}
+
+} // namespace
+
+bool CameraFrame::learn(ISampleGrabber *grabber, int width, int height) {
+    width_ = width;
+    height_ = height;
+    fetched_ = false;
+    known_ = connectedLayout(grabber, &layout_);
+    camera_.assign(known_ && !drawnAsIs() ? static_cast<size_t>(layout_.bytes()) : 0, 0);
+    return known_;
+}
+
+void CameraFrame::forget() {
+    known_ = false;
+    fetched_ = false;
+}
+
+bool CameraFrame::fetch(ISampleGrabber *grabber, unsigned long samples, unsigned char *picture,
+                        LONG *pictureSize) {
+    if (!known_)
+        return false;
+    // Copying and converting a camera's picture costs with its size; it is
+    // done once per picture, however often the window is drawn.
+    if (samples == samplesFetched_)
+        return fetched_;
+    const bool asIs = drawnAsIs();
+    const long whole = asIs ? 3L * width_ * height_ : layout_.bytes();
+    LONG size = static_cast<LONG>(whole);
+    const HRESULT result =
+        grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(asIs ? picture : camera_.data()));
+    // Pictures of another size than before: the format changed while
+    // streaming, and the pictures are read anew from the next one on.
+    if ((result == E_OUTOFMEMORY || (result == S_OK && size != whole)) && relearn(grabber))
+        return fetched_;
+    if (result != S_OK)
+        return false;
+    if (asIs) {
+        *pictureSize = size;
+    } else {
+        convertCameraFrame(camera_.data(), size, layout_, picture, width_, height_);
+        *pictureSize = 3L * width_ * height_;
+    }
+    samplesFetched_ = samples;
+    fetched_ = true;
+    return true;
+}
+
+bool CameraFrame::drawnAsIs() const {
+    return layout_.format == PixelFormat::Rgb24 && layout_.width == width_ &&
+           layout_.height == height_ && !layout_.topDown && layout_.stride == 3L * width_;
+}
+
+bool CameraFrame::relearn(ISampleGrabber *grabber) {
+    FrameLayout connected;
+    if (!connectedLayout(grabber, &connected) || sameLayout(connected, layout_))
+        return false;
+    layout_ = connected;
+    camera_.assign(drawnAsIs() ? 0 : static_cast<size_t>(layout_.bytes()), 0);
+    return true;
+}

@@ -1,0 +1,103 @@
+#include "capture/camera_list.h"
+
+#include <cstdlib>
+
+namespace {
+
+// UTF-8 from the system's wide strings: UTF-16 on Windows, UTF-32 elsewhere.
+std::string narrow(const wchar_t *wide) {
+    std::string text;
+    for (; *wide; ++wide) {
+        unsigned long c = static_cast<unsigned long>(*wide);
+        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && wide[1] >= 0xDC00 &&
+            wide[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned long>(wide[1]) - 0xDC00);
+            ++wide;
+        }
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
+std::string readText(IPropertyBag *bag, LPCOLESTR property) {
+    VARIANT value;
+    VariantInit(&value);
+    std::string text;
+    if (SUCCEEDED(bag->Read(property, &value, NULL)) && value.vt == VT_BSTR && value.bstrVal)
+        text = narrow(value.bstrVal);
+    VariantClear(&value);
+    return text;
+}
+
+// The name and path the system keeps for a device in its property bag; a
+// device without a path is known by its name.
+CameraName nameOf(IMoniker *device) {
+    CameraName camera;
+    IPropertyBag *bag = nullptr;
+    if (SUCCEEDED(device->BindToStorage(NULL, NULL, IID_IPropertyBag, (void **)&bag)) && bag) {
+        camera.name = readText(bag, L"FriendlyName");
+        camera.path = readText(bag, L"DevicePath");
+        bag->Release();
+    }
+    if (camera.path.empty())
+        camera.path = camera.name;
+    return camera;
+}
+
+} // namespace
+
+std::string wantedCamera() {
+#ifdef _WIN32
+    const wchar_t *wanted = _wgetenv(L"CLOAKCAM_DEVICE");
+    return wanted ? narrow(wanted) : std::string();
+#else
+    const char *wanted = std::getenv("CLOAKCAM_DEVICE");
+    return wanted ? std::string(wanted) : std::string();
+#endif
+}
+
+std::vector<CameraName> listCameras(ICreateDevEnum *devices, std::vector<IMoniker *> *monikers) {
+    std::vector<CameraName> names;
+    IEnumMoniker *found = nullptr;
+    if (devices)
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &found, 0);
+    // An empty category gives S_FALSE and no enumerator at all.
+    if (!found)
+        return names;
+    IMoniker *device = nullptr;
+    ULONG fetched = 0;
+    while (found->Next(1, &device, &fetched) == S_OK && device) {
+        names.push_back(nameOf(device));
+        if (monikers)
+            monikers->push_back(device);
+        else
+            device->Release();
+        device = nullptr;
+    }
+    found->Release();
+    return names;
+}
+
+std::vector<CameraName> listCamerasNow() {
+    ICreateDevEnum *devices = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
+                                (void **)&devices)))
+        return {};
+    const std::vector<CameraName> names = listCameras(devices, nullptr);
+    devices->Release();
+    return names;
+}

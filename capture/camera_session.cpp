@@ -1,0 +1,198 @@
+#include "capture/camera_session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace {
+
+using Millis = CameraSession::Millis;
+
+// How long the camera's first picture is waited for. Cameras take a moment to
+// start; without the wait the automatic reference, taken a few passes after
+// start, would be a black frame.
+constexpr Millis firstPictureTimeout = 5000;
+// A camera that sends nothing for this long has stopped: the slowest cameras,
+// in poor light, still give a few pictures a second. A camera service that
+// dies (PipeWire) says nothing else.
+constexpr Millis stallTimeout = 3000;
+// How often the cameras are listed while one is lost, or while the pattern
+// waits for one. Device monitors tell of most returns at once; this catches
+// the rest (a camera service restarted, a camera listed again that did not
+// start).
+constexpr Millis lookInterval = 2000;
+// A camera that keeps failing is tried half as often each time, down to
+// this: each attempt builds a graph on the window's thread, and the window
+// hitches.
+constexpr Millis longestRetryDelay = 16000;
+
+} // namespace
+
+CameraSession::CameraSession(std::string wanted, std::function<void(const std::string &)> tell)
+    : wanted_(std::move(wanted)), tell_(std::move(tell)), retryDelay_(lookInterval) {}
+
+int CameraSession::cameraFor(const std::vector<CameraName> &cameras, Millis now) {
+    const std::vector<CameraName> before = std::exchange(listed_, cameras);
+    unusable_ = false;
+    if (!chosen_) {
+        chosen_ = true;
+        const CameraChoice choice = chooseCamera(cameras, wanted_);
+        say(choice.message);
+        if (choice.index < 0) {
+            showsPattern_ = true;
+            status_.showPattern(wanted_);
+            // Unless the user asked for the pattern, a camera plugged in
+            // later takes its place.
+            waitingForCamera_ = wanted_ != patternChoice;
+            return -1;
+        }
+        camera_ = cameras[choice.index];
+        status_.start(camera_);
+        startedAt_ = now;
+        firstPictureAwaited_ = false;
+        return choice.index;
+    }
+    if (showsPattern_)
+        return -1;
+    const int index = findCamera(cameras, camera_, before);
+    // The camera that came back is gone again before it could be bound.
+    if (index < 0)
+        lose("it was unplugged", now);
+    return index;
+}
+
+void CameraSession::failed(const std::string &reason, Retry retry, Millis now) {
+    if (retry == Retry::WhenCamerasChange)
+        unusable_ = true;
+    if (retry == Retry::BackingOff)
+        retryDelay_ = backingOff_ ? std::min(retryDelay_ * 2, longestRetryDelay) : lookInterval;
+    else
+        retryDelay_ = lookInterval;
+    backingOff_ = retry == Retry::BackingOff;
+    lose(reason, now);
+}
+
+void CameraSession::unplugged(Millis now) { lose("it was unplugged", now); }
+
+void CameraSession::pluggedBack(Millis) {
+    // A camera that returns is a new device to the system: the old filter
+    // cannot use it, so the graph is built afresh.
+    if (status_.returned())
+        rebuildOrdered_ = true;
+}
+
+void CameraSession::stoppedSending(Millis now) { lose("it stopped sending pictures", now); }
+
+void CameraSession::samplesCounted(unsigned long samples, Millis now) {
+    if (samples != samples_) {
+        samples_ = samples;
+        lastSampleAt_ = now;
+        return;
+    }
+    const CameraStatus::State state = status_.state();
+    // A camera back from a loss gets as long to send its first picture.
+    if ((state == CameraStatus::State::Streaming || state == CameraStatus::State::Returning) &&
+        now - lastSampleAt_ > stallTimeout)
+        stoppedSending(now);
+}
+
+void CameraSession::cameraPicture() {
+    say(status_.pictureArrived());
+    if (status_.state() == CameraStatus::State::Streaming) {
+        retryDelay_ = lookInterval;
+        backingOff_ = false;
+    }
+}
+
+void CameraSession::pictureShown() { newSource_ = source_.shown(showsPattern_, camera_.path); }
+
+CameraSession::Order CameraSession::next(Millis now) {
+    if (stopOrdered_) {
+        stopOrdered_ = false;
+        return Order::Stop;
+    }
+    if (rebuildOrdered_)
+        return Order::Rebuild;
+    const CameraStatus::State state = status_.state();
+    if (!waitingForCamera_ && state != CameraStatus::State::Lost &&
+        state != CameraStatus::State::Returning)
+        return Order::None;
+    if (looked_ && now - lastLook_ < lookInterval)
+        return Order::None;
+    looked_ = true;
+    lastLook_ = now;
+    return Order::LookForCameras;
+}
+
+CameraSession::Order CameraSession::camerasListed(const std::vector<CameraName> &cameras,
+                                                  Millis now) {
+    // Another list of cameras is worth a try at once; the same list is tried
+    // again only once the camera can have changed its mind.
+    const bool newList = cameras != listed_;
+    if (newList) {
+        retryDelay_ = lookInterval;
+        backingOff_ = false;
+    }
+    if (!newList && (unusable_ || now - lastAttempt_ < retryDelay_))
+        return Order::None;
+    if (!lookFor(cameras))
+        return Order::None;
+    status_.returned();
+    rebuildOrdered_ = true;
+    return Order::Rebuild;
+}
+
+void CameraSession::rebuilt(Millis now) {
+    rebuildOrdered_ = false;
+    lastAttempt_ = now;
+    lastSampleAt_ = now;
+}
+
+bool CameraSession::awaitingFirstPicture(Millis now) {
+    if (firstPictureAwaited_ || status_.state() != CameraStatus::State::Starting)
+        return false;
+    if (now - startedAt_ < firstPictureTimeout)
+        return true;
+    firstPictureAwaited_ = true;
+    say(status_.noPictureWithin(static_cast<int>(firstPictureTimeout / 1000)));
+    return false;
+}
+
+void CameraSession::say(const std::string &line) {
+    if (!line.empty())
+        tell_(line);
+}
+
+void CameraSession::lose(const std::string &reason, Millis now) {
+    const bool wasLost = status_.state() == CameraStatus::State::Lost;
+    say(status_.lose(reason));
+    if (!wasLost && status_.state() == CameraStatus::State::Lost) {
+        stopOrdered_ = true;
+        lastAttempt_ = now;
+    }
+}
+
+bool CameraSession::lookFor(const std::vector<CameraName> &cameras) {
+    if (!waitingForCamera_)
+        return findCamera(cameras, camera_, listed_) >= 0;
+    // A named camera is waited for by its name alone.
+    const CameraChoice choice = chooseCamera(cameras, wanted_);
+    if (choice.index < 0 || (!wanted_.empty() && !choice.message.empty()))
+        return false;
+    camera_ = cameras[choice.index];
+    waitingForCamera_ = false;
+    showsPattern_ = false;
+    status_.start(camera_);
+    say("using camera " + describeCamera(camera_));
+    return true;
+}
+
+CameraSession::Millis steadyNow() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+CameraSession::Retry retryAfter(HRESULT error) {
+    return isRefusal(error) ? CameraSession::Retry::BackingOff : CameraSession::Retry::Soon;
+}

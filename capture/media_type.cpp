@@ -1,0 +1,47 @@
+#include "capture/media_type.h"
+
+#include <cstdlib>
+
+void freeMediaType(AM_MEDIA_TYPE &type) {
+    if (type.cbFormat != 0)
+        CoTaskMemFree(type.pbFormat);
+    if (type.pUnk)
+        type.pUnk->Release();
+    type.pbFormat = nullptr;
+    type.pUnk = nullptr;
+}
+
+void deleteMediaType(AM_MEDIA_TYPE *type) {
+    if (!type)
+        return;
+    freeMediaType(*type);
+    CoTaskMemFree(type);
+}
+
+BITMAPINFOHEADER *bitmapHeader(const AM_MEDIA_TYPE &type) {
+    if (!type.pbFormat)
+        return nullptr;
+    if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER))
+        return &reinterpret_cast<VIDEOINFOHEADER *>(type.pbFormat)->bmiHeader;
+    if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
+        return &reinterpret_cast<VIDEOINFOHEADER2 *>(type.pbFormat)->bmiHeader;
+    return nullptr;
+}
+
+void resize(AM_MEDIA_TYPE &type, int width, int height) {
+    BITMAPINFOHEADER *header = bitmapHeader(type);
+    if (!header || (header->biWidth == width && std::abs(header->biHeight) == height))
+        return;
+    const long bits = header->biBitCount;
+    const bool rgb = header->biCompression == BI_RGB || header->biCompression == BI_BITFIELDS;
+    const long rowBytes = rgb ? ((width * bits + 31) & ~31L) / 8 : width * bits / 8;
+    header->biWidth = width;
+    header->biHeight = header->biHeight < 0 ? -height : height;
+    header->biSizeImage = static_cast<DWORD>(rowBytes * height);
+    if (type.bFixedSizeSamples)
+        type.lSampleSize = header->biSizeImage;
+    RECT *rectangles = type.formattype == FORMAT_VideoInfo
+                           ? &reinterpret_cast<VIDEOINFOHEADER *>(type.pbFormat)->rcSource
+                           : &reinterpret_cast<VIDEOINFOHEADER2 *>(type.pbFormat)->rcSource;
+    rectangles[0] = rectangles[1] = RECT{0, 0, 0, 0};
+}

@@ -1,0 +1,23 @@
+#ifndef CLOAKCAM_CAPTURE_MEDIA_TYPE_H
+#define CLOAKCAM_CAPTURE_MEDIA_TYPE_H
+
+// What the program does with DirectShow media types, on any system.
+
+#include "capture/directshow.h"
+
+// Frees a media type's contents, as the base-class library's FreeMediaType;
+// Windows SDKs declare no function for this outside that library.
+void freeMediaType(AM_MEDIA_TYPE &type);
+// Frees a media type the platform allocated for us, contents and all.
+void deleteMediaType(AM_MEDIA_TYPE *type);
+
+// The picture header of a video type, whichever of the two video format
+// blocks it has; null for any other.
+BITMAPINFOHEADER *bitmapHeader(const AM_MEDIA_TYPE &type);
+
+// Makes a type ask for width x height, which a capability describing a range
+// allows: the picture header's size and image size follow, and the
+// rectangles are left empty, which means the whole picture.
+void resize(AM_MEDIA_TYPE &type, int width, int height);
+
+#endif
