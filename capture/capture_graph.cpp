@@ -332,14 +332,10 @@ void getVideoImage::connectCamera(ICaptureGraphBuilder2 *builder, int width, int
 }
 
 void getVideoImage::learnFrameLayout(bool sizeTaken) {
-    layout = FrameLayout{width, height, false};
+    layout = FrameLayout{PixelFormat::Rgb24, width, height, false, (width * 3L + 3) & ~3L};
     AM_MEDIA_TYPE type = {};
     if (grabber && SUCCEEDED(grabber->GetConnectedMediaType(&type))) {
-        const VIDEOINFOHEADER *info = videoInfo(&type);
-        if (info && info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight != 0 &&
-            info->bmiHeader.biBitCount == 24)
-            layout = FrameLayout{info->bmiHeader.biWidth, std::abs(info->bmiHeader.biHeight),
-                                 info->bmiHeader.biHeight < 0};
+        frameLayoutOf(type, &layout);
         freeMediaType(type);
     } else if (!sizeTaken && streamConfig) {
         // Without the grabber's word, the camera's own size is what comes.
@@ -347,8 +343,9 @@ void getVideoImage::learnFrameLayout(bool sizeTaken) {
         if (SUCCEEDED(streamConfig->GetFormat(&current)) && current) {
             if (const VIDEOINFOHEADER *info = videoInfo(current))
                 if (info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight != 0)
-                    layout = FrameLayout{info->bmiHeader.biWidth,
-                                         std::abs(info->bmiHeader.biHeight), false};
+                    layout = FrameLayout{PixelFormat::Rgb24, info->bmiHeader.biWidth,
+                                         std::abs(info->bmiHeader.biHeight), false,
+                                         (info->bmiHeader.biWidth * 3L + 3) & ~3L};
             deleteMediaType(current);
         }
     }
@@ -358,8 +355,8 @@ void getVideoImage::learnFrameLayout(bool sizeTaken) {
 }
 
 bool getVideoImage::drawnAsIs() const {
-    return layout.width == width && layout.height == height && !layout.topDown &&
-           layout.rowBytes() == 3L * width;
+    return layout.format == PixelFormat::Rgb24 && layout.width == width &&
+           layout.height == height && !layout.topDown && layout.stride == 3L * width;
 }
 
 void getVideoImage::addRenderer() {

@@ -102,7 +102,7 @@ bool getVideoImage::fetchFrame() {
         if (size == 0 ||
             grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(frame.data())) != S_OK)
             return false;
-        scaleFrame(frame.data(), size, layout, buffer, width, height);
+        convertCameraFrame(frame.data(), size, layout, buffer, width, height);
         bufferSize = count * 3;
     }
     say(status.pictureArrived());

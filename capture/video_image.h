@@ -10,7 +10,7 @@
 #include "capture/camera_status.h"
 #include "capture/directshow.h"
 #include "capture/format_choice.h"
-#include "capture/frame_scale.h"
+#include "capture/frame_layout.h"
 #include "capture/picture_source.h"
 #include "capture/sample_counter.h"
 #include "capture/test_pattern.h"
@@ -127,7 +127,7 @@ class getVideoImage {
 
     IMediaEventEx *events = nullptr;
     bool cameraConnected = false;
-    FrameLayout layout{0, 0, false};
+    FrameLayout layout{PixelFormat::Rgb24, 0, 0, false, 0};
     // A picture of the camera's own size, before it is scaled into `buffer`.
     std::vector<unsigned char> frame;
     // The camera cannot be shown as it is: it is tried again only once the

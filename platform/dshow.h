@@ -55,7 +55,14 @@ extern const IID IID_ICaptureGraphBuilder2;
 extern const IID IID_IAMStreamConfig;
 extern const GUID MEDIATYPE_Video;
 extern const GUID MEDIASUBTYPE_RGB24;
+extern const GUID MEDIASUBTYPE_RGB32;
+extern const GUID MEDIASUBTYPE_YUY2;
+extern const GUID MEDIASUBTYPE_UYVY;
+extern const GUID MEDIASUBTYPE_NV12;
+extern const GUID MEDIASUBTYPE_I420;
+extern const GUID MEDIASUBTYPE_IYUV;
 extern const GUID FORMAT_VideoInfo;
+extern const GUID FORMAT_VideoInfo2;
 extern const GUID PIN_CATEGORY_PREVIEW;
 extern const GUID PIN_CATEGORY_CAPTURE;
 
@@ -88,6 +95,22 @@ struct VIDEOINFOHEADER {
     DWORD dwBitRate;
     DWORD dwBitErrorRate;
     REFERENCE_TIME AvgTimePerFrame;
+    BITMAPINFOHEADER bmiHeader;
+};
+
+// dvdmedia.h's, with the fields in Windows' order.
+struct VIDEOINFOHEADER2 {
+    RECT rcSource;
+    RECT rcTarget;
+    DWORD dwBitRate;
+    DWORD dwBitErrorRate;
+    REFERENCE_TIME AvgTimePerFrame;
+    DWORD dwInterlaceFlags;
+    DWORD dwCopyProtectFlags;
+    DWORD dwPictAspectRatioX;
+    DWORD dwPictAspectRatioY;
+    DWORD dwControlFlags;
+    DWORD dwReserved2;
     BITMAPINFOHEADER bmiHeader;
 };
 
