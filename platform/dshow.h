@@ -56,6 +56,12 @@ extern const IID IID_ICaptureGraphBuilder2;
 extern const IID IID_IAMStreamConfig;
 extern const GUID MEDIATYPE_Video;
 extern const GUID MEDIASUBTYPE_RGB24;
+extern const GUID MEDIASUBTYPE_RGB32;
+extern const GUID MEDIASUBTYPE_YUY2;
+extern const GUID MEDIASUBTYPE_UYVY;
+extern const GUID MEDIASUBTYPE_NV12;
+extern const GUID MEDIASUBTYPE_I420;
+extern const GUID MEDIASUBTYPE_IYUV;
 extern const GUID FORMAT_VideoInfo;
 extern const GUID FORMAT_VideoInfo2;
 extern const GUID PIN_CATEGORY_PREVIEW;
@@ -93,8 +99,7 @@ struct VIDEOINFOHEADER {
     BITMAPINFOHEADER bmiHeader;
 };
 
-// The newer video format block: the same picture header, behind interlace
-// flags and a picture aspect ratio.
+// dvdmedia.h's, with the fields in Windows' order.
 struct VIDEOINFOHEADER2 {
     RECT rcSource;
     RECT rcTarget;

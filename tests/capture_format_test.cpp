@@ -27,18 +27,21 @@ std::vector<unsigned char> grey(std::initializer_list<int> values, int padding, 
     return bytes;
 }
 
-TEST(ScaleFrame, StretchesAnySizeIntoABottomUpPictureWithoutReadingPastTheFrame) {
+FrameLayout rgb24(int width, int height, bool topDown) {
+    return {PixelFormat::Rgb24, width, height, topDown, (width * 3L + 3) & ~3L};
+}
+
+TEST(ConvertCameraFrame, StretchesRgb24IntoABottomUpPictureWithoutReadingPastTheFrame) {
     const Scaled cases[] = {
         // 4 x 4 bottom-up, rows of 12 bytes: every second pixel of every second row.
-        {grey({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 0, 4),
-         {PixelFormat::Rgb24, 4, 4, false, 12},
+        {grey({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 0, 4), rgb24(4, 4, false),
          grey({1, 3, 9, 11}, 0, 2)},
         // 1 x 1, padded to four bytes: stretched over all four.
-        {grey({7}, 1, 1), {PixelFormat::Rgb24, 1, 1, false, 4}, grey({7, 7, 7, 7}, 0, 2)},
-        // 1 x 2 top-down: its first row is the top one.
-        {grey({5, 6}, 1, 1), {PixelFormat::Rgb24, 1, 2, true, 4}, grey({6, 6, 5, 5}, 0, 2)},
+        {grey({7}, 1, 1), rgb24(1, 1, false), grey({7, 7, 7, 7}, 0, 2)},
+        // 2 x 2 top-down, rows padded to 8 bytes: its first row is the top one.
+        {grey({5, 6, 7, 8}, 2, 2), rgb24(2, 2, true), grey({7, 8, 5, 6}, 0, 2)},
         // Only the bottom row delivered: the top row stays black.
-        {grey({1, 2}, 2, 2), {PixelFormat::Rgb24, 2, 2, false, 8}, grey({1, 2, 0, 0}, 0, 2)},
+        {grey({1, 2}, 2, 2), rgb24(2, 2, false), grey({1, 2, 0, 0}, 0, 2)},
     };
     for (const Scaled &c : cases) {
         std::vector<unsigned char> target(12, 0xAA);
