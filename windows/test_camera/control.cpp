@@ -33,6 +33,8 @@ Plug readPlug(const std::wstring &camera) {
         return Plug::Out;
     if (std::strncmp(word, "silent", 6) == 0)
         return Plug::Silent;
+    if (std::strncmp(word, "allowed", 7) == 0)
+        return Plug::Allowed;
     return Plug::In;
 }
 

@@ -3,12 +3,13 @@
 
 // What a test wants a camera to do during a run, written as one word into a
 // file named after the camera in the folder CLOAKCAM_TEST_CAMERA_CONTROL
-// names: "unplugged", "silent", or anything else (or no file) for plugged in
-// and sending.
+// names: "unplugged", "silent", "allowed" (a camera that refuses to start,
+// see behaviour.h, starts), or anything else (or no file) for plugged in and
+// sending. The file is named by the camera's device key (behaviour.h).
 
 #include <string>
 
-enum class Plug { In, Out, Silent };
+enum class Plug { In, Out, Silent, Allowed };
 
 Plug readPlug(const std::wstring &camera);
 
