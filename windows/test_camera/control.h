@@ -16,5 +16,8 @@ Plug readPlug(const std::wstring &camera);
 // Adds a line to the file CAMERA.bound in that folder each time a filter is
 // made for the camera, so that a test can count the graphs built on it.
 void noteBound(const std::wstring &camera);
+// Adds "WIDTHxHEIGHT" to CAMERA.connected each time a pin connects, so that a
+// test can tell which of the formats offered was taken.
+void noteConnected(const std::wstring &camera, long width, long height);
 
 #endif

@@ -51,6 +51,8 @@ class TestCameraFilter : public Counted, public IBaseFilter, public IPersistProp
     bool isStopped() const { return state == State_Stopped; }
     // Whether pictures are to go out now: running, plugged in, not silent.
     bool sending() const { return running && !unplugged && !silent; }
+    // Tells the test which format a pin connected in.
+    void noteConnection(const Format &format) { noteConnected(key, format.width, format.height); }
     // The stream time of a pin's frame-th picture since it started.
     REFERENCE_TIME streamTime(unsigned long frame);
     CRITICAL_SECTION lock;

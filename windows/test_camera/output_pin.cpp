@@ -105,6 +105,7 @@ HRESULT OutputPin::tryConnection(IPin *receiver, size_t capability, const Format
     }
     current = capability;
     active = format;
+    filter.noteConnection(format);
     picture.resize(format.imageSize());
     drawQuarters(format, picture.data());
     return S_OK;
