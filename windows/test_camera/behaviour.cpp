@@ -29,7 +29,6 @@ std::wstring devicePath(const std::wstring &name, const Behaviour &behaviour) {
         hash = (hash ^ static_cast<unsigned>(c)) * 16777619u;
     wchar_t product[8];
     std::swprintf(product, 8, L"%04x", hash & 0xffff);
-    const std::wstring port = behaviour.port.empty() ? L"1" : behaviour.port;
-    return L"\\\\?\\usb#vid_c10a&pid_" + std::wstring(product) + L"&mi_00#7&2f1a&0&" + port +
-           L"#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+    return L"\\\\?\\usb#vid_c10a&pid_" + std::wstring(product) + L"&mi_00#7&2f1a&0&" +
+           behaviour.port + L"#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 }

@@ -11,8 +11,8 @@
 //                   privacy settings keep programs from the camera
 //   in-use          starting fails with 0x8007001F, as a driver's camera
 //                   held by another program does
-//   port=NAME       the USB port it is plugged into: tells cameras of one
-//                   name apart
+//   port=NAME       the USB port it is plugged into, in its DevicePath: tells
+//                   cameras of one name apart
 // A refusal lasts until the camera's control file says "allowed".
 
 #include "com.h"

@@ -90,8 +90,11 @@ HRESULT writeProperties(IMoniker *moniker, const std::wstring &name, const std::
     if (FAILED(result))
         return result;
     result = writeText(bag, L"Formats", formats);
-    if (SUCCEEDED(result))
-        result = writeText(bag, L"DevicePath", devicePath(name, parseBehaviour(formats)));
+    // Only cameras given a port have a path, so that the others are named in
+    // messages by their name alone, as virtual cameras are.
+    const Behaviour behaviour = parseBehaviour(formats);
+    if (SUCCEEDED(result) && !behaviour.port.empty())
+        result = writeText(bag, L"DevicePath", devicePath(name, behaviour));
     bag->Release();
     return result;
 }

@@ -3,7 +3,8 @@
 
 // A test camera's place in the video input category: its name, and in its
 // property bag the formats it offers ("Formats", see formats.h, with the
-// words of behaviour.h among them) and its "DevicePath". A camera leaves the
+// words of behaviour.h among them) and, given a port, its "DevicePath". A
+// camera leaves the
 // category when unplugged and enters it again on its return.
 
 #include "com.h"
