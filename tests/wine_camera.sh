@@ -332,9 +332,9 @@ case_preview() {
     quit
 }
 
-# One of picture_cases.
+# The picture case this one is, from picture_cases.
 picture_case() {
-    local entry
+    local entry formats size
     for entry in "${picture_cases[@]}"; do
         [ "${entry%%|*}" = "$context" ] && break
     done
