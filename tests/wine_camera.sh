@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # The Windows cloakcam under Wine against the project's DirectShow test camera
 # (windows/test_camera), each case on an X server of its own, with the cameras
-# it names registered for it alone. Cases: the picture upright, mirrored and
-# in its colours from a camera at 320x240 and from one whose own size is
-# 640x480; a camera offering 640x480 alone; a camera named among two; lost and
-# back; fallen silent; busy with another graph; a camera whose only format
-# cannot be shown; a camera with a preview pin of its own. Every case ends on
-# Escape, within a second of the teardown Wine needs on the test pattern,
-# which the first case measures.
+# it names registered for it alone. Cases: the picture upright, mirrored, in
+# its colours and neither squashed nor cropped off centre from a camera at
+# 320x240 and from one whose own size is 640x480; a camera offering 640x480
+# alone; a camera named among two; lost and back; fallen silent; busy with
+# another graph; a camera whose only format cannot be shown; a camera with a
+# preview pin of its own; the cameras of picture_cases below, in every format
+# the program converts and of every shape; a camera the system's privacy
+# settings refuse, then allow; one held by another program; two cameras of
+# one name; a name beyond ASCII. Every case ends on Escape, within a second
+# of the teardown Wine needs on the test pattern, which the first case
+# measures.
 #
 #   tests/wine_camera.sh CLOAKCAM_EXE TEST_CAMERA_DLL [CASE...]
 #
@@ -24,6 +28,25 @@ wine=${WINE:-wine64}
 wineserver=${WINESERVER:-wineserver}
 all_cases="pattern picture own_size_large only_large named lost_and_back silent busy"
 all_cases+=" unshowable preview"
+# Cameras whose picture must show with nothing said: case, the camera's
+# formats, and the size it must be connected in when it offers several.
+picture_cases=(
+    "nv12_only|NV12 320x240|"
+    "nv12_multi|NV12 320x240, I420 320x240, YUY2 320x240, strict-connect|"
+    "i420|I420 320x240|"
+    "uyvy|UYVY 320x240|"
+    "rgb32|RGB32 320x240|"
+    "vih2_only|YUY2 640x480, vih2|"
+    "range|RGB24 160x120-1920x1080/8|320x240"
+    "wide|RGB24 640x360|"
+    "wide_and_square|RGB24 1280x720, RGB24 640x480|640x480"
+    "pins_first|RGB24 320x240, pins-first|"
+    "yuy2_rgb_large|YUY2 320x240, RGB24 640x480|640x480"
+)
+for entry in "${picture_cases[@]}"; do
+    all_cases+=" ${entry%%|*}"
+done
+all_cases+=" denied in_use twins unicode"
 # shellcheck disable=SC2206
 cases=(${*:-${WINE_CAMERA_CASES:-all}})
 [ "${cases[0]}" = all ] && read -ra cases <<<"$all_cases"
@@ -136,21 +159,28 @@ said_once() {
 nothing_said() { [ -z "$(said)" ] || fail "unexpected lines on stderr: $(said)"; }
 
 # The test camera's quarters, mirrored: green top left, red top right, white
-# bottom left, blue bottom right. Waits up to 8 s for them.
+# bottom left, blue bottom right, from the window's edges (where a squashed
+# or badly cropped wide picture shows its magenta bands) to either side of
+# its middle. Waits up to 8 s for them.
 expect_picture() {
-    local expected="0 1 0|1 0 0|1 1 1|0 0 1" seen=""
+    local x y format="" expected="" seen=""
+    local -A colour=([left60]="0 1 0" [right60]="1 0 0" [left180]="1 1 1" [right180]="0 0 1")
+    for y in 60 180; do
+        for x in 3 80 150 170 240 316; do
+            format+="%[fx:p{$x,$y}.r>0.7] %[fx:p{$x,$y}.g>0.7] %[fx:p{$x,$y}.b>0.7]|"
+            if [ "$x" -lt 160 ]; then expected+="${colour[left$y]}|"; else expected+="${colour[right$y]}|"; fi
+        done
+    done
     for _ in $(seq 16); do
         import -window "$window" "$work/shot.png" 2>/dev/null || true
-        seen=$(convert "$work/shot.png" -format \
-            '%[fx:p{80,60}.r>0.7] %[fx:p{80,60}.g>0.7] %[fx:p{80,60}.b>0.7]|%[fx:p{240,60}.r>0.7] %[fx:p{240,60}.g>0.7] %[fx:p{240,60}.b>0.7]|%[fx:p{80,180}.r>0.7] %[fx:p{80,180}.g>0.7] %[fx:p{80,180}.b>0.7]|%[fx:p{240,180}.r>0.7] %[fx:p{240,180}.g>0.7] %[fx:p{240,180}.b>0.7]' \
-            info: 2>/dev/null) || true
+        seen=$(convert "$work/shot.png" -format "$format" info: 2>/dev/null) || true
         [ "$seen" = "$expected" ] && {
             cp "$work/shot.png" "$shared/$context.png"
             return 0
         }
         sleep 0.5
     done
-    fail "the picture is not the camera's quarters mirrored (r g b per quarter: $seen)"
+    fail "the picture is not the camera's quarters mirrored (r g b at x 3 80 150 170 240 316, y 60 then 180: $seen)"
 }
 
 # No window mapped but cloakcam's (and the root): no "ActiveMovie Window" of
@@ -167,6 +197,21 @@ only_our_window() {
 
 # How many filters were made for a camera: one per graph built on it.
 graphs_built() { cat "$work/$1.bound" 2>/dev/null | wc -l; }
+
+# The size a camera was last connected in.
+connected_size() { tail -n 1 "$work/$1.connected" 2>/dev/null; }
+
+# Waits up to `seconds` for a line on the first cloakcam's stderr that holds
+# `words`.
+wait_for_words() {
+    local words=$1 seconds=$2
+    for _ in $(seq $((seconds * 10))); do
+        said | grep -qF -- "$words" && return 0
+        kill -0 "$app" 2>/dev/null || fail "ended while waiting for '$words'"
+        sleep 0.1
+    done
+    fail "no '$words' within $seconds s; stderr: $(said)"
+}
 
 case_pattern() {
     CLOAKCAM_DEVICE=pattern launch
@@ -252,7 +297,7 @@ case_busy() {
         [ -n "$(said 2)" ] && break
         sleep 0.1
     done
-    [ "$(said 2)" = "cloakcam: cannot use camera Desk camera: it is busy" ] ||
+    [ "$(said 2)" = "cloakcam: cannot use camera Desk camera: it is in use by another program" ] ||
         fail "the second cloakcam said: $(said 2)"
     quit
     app=$first_app window=$first_window
@@ -261,15 +306,17 @@ case_busy() {
 }
 
 case_unshowable() {
-    register "Old camera=YUY2 320x240"
+    local line="cloakcam: cannot use camera Old camera: it offers no picture format that can be"
+    line+=" shown (it offers Y41P 320x240)"
+    register "Old camera=Y41P 320x240"
     CLOAKCAM_DEVICE="" launch
-    wait_for_line "cloakcam: cannot use camera Old camera: it offers no picture format that can be shown" 5
+    wait_for_line "$line" 5
     expect_title "cloakcam - cannot use Old camera"
     # Long enough for a rebuild loop to show itself.
     sleep 6
     [ "$(graphs_built "Old camera")" -eq 1 ] ||
         fail "the camera was bound $(graphs_built "Old camera") times in 6 s"
-    said_once "cloakcam: cannot use camera Old camera: it offers no picture format that can be shown"
+    said_once "$line"
     [ "$(said | wc -l)" -eq 1 ] || fail "more than one line on stderr: $(said)"
     only_our_window
     quit
@@ -281,6 +328,95 @@ case_preview() {
     sleep 1
     only_our_window
     expect_picture
+    nothing_said
+    quit
+}
+
+# The picture case this one is, from picture_cases.
+picture_case() {
+    local entry formats size
+    for entry in "${picture_cases[@]}"; do
+        [ "${entry%%|*}" = "$context" ] && break
+    done
+    IFS='|' read -r _ formats size <<<"$entry"
+    register "Test camera=$formats"
+    CLOAKCAM_DEVICE="" launch
+    expect_picture
+    [ -z "$size" ] || [ "$(connected_size "Test camera")" = "$size" ] ||
+        fail "connected in $(connected_size "Test camera"), not $size"
+    only_our_window
+    nothing_said
+    quit
+}
+for entry in "${picture_cases[@]}"; do
+    eval "case_${entry%%|*}() { picture_case; }"
+done
+
+# Refused, the camera is tried again after 2 s, then after 4 s more: bound
+# twice in the first 4.5 s, where a tight loop or a steady 2 s binds more.
+# Allowed, it shows.
+case_denied() {
+    local refused="cloakcam: cannot use camera Private camera: access to it was refused"
+    local launched waited tries
+    register "Private camera=RGB24 320x240, denied"
+    launched=$(date +%s%N)
+    CLOAKCAM_DEVICE="" launch
+    wait_for_words "$refused" 3
+    waited=$((($(date +%s%N) - launched) / 1000000))
+    sleep "$(((4500 - waited) / 1000)).$(printf %03d $(((4500 - waited) % 1000)))"
+    tries=$(graphs_built "Private camera")
+    [ "$tries" -eq 2 ] || fail "bound $tries times in 4.5 s"
+    plug "Private camera" allowed
+    expect_picture
+    [ "$(said | grep -cF -- "$refused")" -eq 1 ] || fail "the refusal not said once: $(said)"
+    quit
+}
+
+case_in_use() {
+    register "Held camera=RGB24 320x240, in-use"
+    CLOAKCAM_DEVICE="" launch
+    wait_for_line "cloakcam: cannot use camera Held camera: it is in use by another program" 3
+    plug "Held camera" allowed
+    expect_picture
+    quit
+}
+
+# The camera in use is followed, not its name: while it is away, its twin
+# does not bring it back.
+case_twins() {
+    register "Twin camera=RGB24 320x240, port=1;Twin camera=RGB24 320x240, port=2"
+    CLOAKCAM_DEVICE="" launch
+    expect_picture
+    local used
+    used=$(cd "$work" && ls -- *.bound)
+    [ "$(echo "$used" | wc -l)" -eq 1 ] || fail "both twins bound: $used"
+    used=${used%.bound}
+    plug "$used" unplugged
+    wait_for_line "cloakcam: camera lost: it was unplugged" 3
+    sleep 3
+    said | grep -qxF "cloakcam: camera back" && fail "back on its twin: $(said)"
+    plug "$used" plugged
+    wait_for_line "cloakcam: camera back" 8
+    expect_picture
+    said_once "cloakcam: camera lost: it was unplugged"
+    said_once "cloakcam: camera back"
+    quit
+}
+
+# Wine reads the environment and writes file names in the locale's encoding,
+# and sets _NET_WM_NAME in UTF-8.
+case_unicode() {
+    export LC_ALL=C.UTF-8
+    local name="Caméra Ωmega" title=""
+    register "$name=RGB24 320x240"
+    CLOAKCAM_DEVICE="" launch
+    expect_picture
+    for _ in $(seq 50); do
+        title=$(xprop -id "$window" _NET_WM_NAME 2>/dev/null) || true
+        [ "$title" = "_NET_WM_NAME(UTF8_STRING) = \"cloakcam - $name\"" ] && break
+        sleep 0.1
+    done
+    [ "$title" = "_NET_WM_NAME(UTF8_STRING) = \"cloakcam - $name\"" ] || fail "title: $title"
     nothing_said
     quit
 }

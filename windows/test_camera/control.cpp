@@ -33,18 +33,34 @@ Plug readPlug(const std::wstring &camera) {
         return Plug::Out;
     if (std::strncmp(word, "silent", 6) == 0)
         return Plug::Silent;
+    if (std::strncmp(word, "allowed", 7) == 0)
+        return Plug::Allowed;
     return Plug::In;
 }
 
-void noteBound(const std::wstring &camera) {
-    const std::wstring path = controlFile(camera);
-    if (path.empty())
-        return;
-    HANDLE file = CreateFileW((path + L".bound").c_str(), FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+namespace {
+
+void appendLine(const std::wstring &path, const std::string &line) {
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
-    WriteFile(file, "bound\n", 6, &written, nullptr);
+    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(file);
+}
+
+} // namespace
+
+void noteBound(const std::wstring &camera) {
+    const std::wstring path = controlFile(camera);
+    if (!path.empty())
+        appendLine(path + L".bound", "bound\n");
+}
+
+void noteConnected(const std::wstring &camera, long width, long height) {
+    const std::wstring path = controlFile(camera);
+    if (!path.empty())
+        appendLine(path + L".connected",
+                   std::to_string(width) + "x" + std::to_string(height) + "\n");
 }

@@ -30,7 +30,7 @@ void endThread(HANDLE &thread, HANDLE stop) {
     thread = nullptr;
 }
 
-// One device per camera name on the machine, as a driver has it.
+// One device per device key on the machine, as a driver has it.
 std::wstring deviceName(const std::wstring &camera) {
     std::wstring name = L"cloakcam-test-camera-" + camera;
     for (wchar_t &c : name)
@@ -75,13 +75,20 @@ STDMETHODIMP TestCameraFilter::GetClassID(CLSID *id) {
     return S_OK;
 }
 
+// What a camera that refuses to start says, until its control file allows it.
+HRESULT TestCameraFilter::refusal() {
+    if (behaviour.refusal == S_OK || readPlug(key) == Plug::Allowed)
+        return S_OK;
+    return behaviour.refusal;
+}
+
 // The device is taken on the way out of Stopped: a second graph's Pause or
 // Run fails as it does with a real camera in use.
 HRESULT TestCameraFilter::takeDevice() {
     if (unplugged)
         return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
     if (!device)
-        device = CreateSemaphoreW(nullptr, 1, 1, deviceName(name).c_str());
+        device = CreateSemaphoreW(nullptr, 1, 1, deviceName(key).c_str());
     if (!device)
         return HRESULT_FROM_WIN32(GetLastError());
     if (WaitForSingleObject(device, 0) != WAIT_OBJECT_0)
@@ -93,7 +100,9 @@ STDMETHODIMP TestCameraFilter::Pause() {
     EnterCriticalSection(&lock);
     HRESULT result = S_OK;
     if (state == State_Stopped) {
-        result = takeDevice();
+        result = refusal();
+        if (SUCCEEDED(result))
+            result = takeDevice();
         const bool taken = SUCCEEDED(result);
         for (size_t i = 0; SUCCEEDED(result) && i < pins.size(); ++i)
             result = pins[i]->startStreaming();
@@ -233,10 +242,19 @@ STDMETHODIMP TestCameraFilter::Load(IPropertyBag *bag, IErrorLog *) {
         return E_UNEXPECTED;
     name = readText(bag, L"FriendlyName");
     formatText = readText(bag, L"Formats");
-    noteBound(name);
+    behaviour = parseBehaviour(formatText);
+    key = deviceKey(name, behaviour);
+    noteBound(key);
     const std::vector<Format> formats = parseFormats(formatText);
-    pins.emplace_back(new OutputPin(*this, PIN_CATEGORY_CAPTURE, L"Capture", formats));
-    if (formatText.find(L"preview") != std::wstring::npos)
+    // As capture cards with sound and cameras with a snapshot button list
+    // them: neither is the pin that streams video.
+    if (behaviour.pinsFirst) {
+        pins.emplace_back(new OutputPin(*this, PIN_CATEGORY_CAPTURE, L"Audio", {audioFormat()}));
+        pins.emplace_back(new OutputPin(*this, PIN_CATEGORY_STILL, L"Still", formats));
+    }
+    pins.emplace_back(
+        new OutputPin(*this, PIN_CATEGORY_CAPTURE, L"Capture", formats, behaviour.strictConnect));
+    if (behaviour.preview)
         pins.emplace_back(new OutputPin(*this, PIN_CATEGORY_PREVIEW, L"Preview", formats));
     watcherStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (watcherStop)
@@ -268,11 +286,11 @@ DWORD WINAPI TestCameraFilter::watchMain(void *self) {
 // this filter: when it returns, it is a new device for a new filter.
 void TestCameraFilter::watch() {
     while (WaitForSingleObject(watcherStop, 100) == WAIT_TIMEOUT) {
-        const Plug plug = readPlug(name);
+        const Plug plug = readPlug(key);
         silent = plug == Plug::Silent;
         if (plug == Plug::Out && !unplugged) {
             unplugged = 1;
-            unregisterCamera(name);
+            unregisterCamera(name, formatText);
             tellGraph(0);
         } else if (plug != Plug::Out && unplugged) {
             registerCamera(name, formatText);

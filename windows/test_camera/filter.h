@@ -7,8 +7,9 @@
 // or running, and follows its control file (control.h): unplugged, it stops
 // sending, leaves the category and tells the graph EC_DEVICE_LOST 0; plugged
 // in again, it enters the category and tells EC_DEVICE_LOST 1; silent, it
-// sends nothing.
+// sends nothing. Some of its behaviour is the words of behaviour.h.
 
+#include "behaviour.h"
 #include "com.h"
 #include "control.h"
 #include "output_pin.h"
@@ -50,6 +51,8 @@ class TestCameraFilter : public Counted, public IBaseFilter, public IPersistProp
     bool isStopped() const { return state == State_Stopped; }
     // Whether pictures are to go out now: running, plugged in, not silent.
     bool sending() const { return running && !unplugged && !silent; }
+    // Tells the test which format a pin connected in.
+    void noteConnection(const Format &format) { noteConnected(key, format.width, format.height); }
     // The stream time of a pin's frame-th picture since it started.
     REFERENCE_TIME streamTime(unsigned long frame);
     CRITICAL_SECTION lock;
@@ -59,11 +62,15 @@ class TestCameraFilter : public Counted, public IBaseFilter, public IPersistProp
     void watch();
     void tellGraph(LONG_PTR returned);
     void notifyGraph(LONG code, LONG_PTR param1, LONG_PTR param2);
+    HRESULT refusal();
     HRESULT takeDevice();
     void stopStreaming();
 
     std::wstring name;
     std::wstring formatText;
+    Behaviour behaviour;
+    // Names the camera's control files and device (behaviour.h).
+    std::wstring key;
     std::vector<std::unique_ptr<OutputPin>> pins;
     FILTER_STATE state = State_Stopped;
     IReferenceClock *clock = nullptr;

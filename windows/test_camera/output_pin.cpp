@@ -30,8 +30,9 @@ constexpr DWORD threadEndTimeout = 2000;
 } // namespace
 
 OutputPin::OutputPin(TestCameraFilter &filter, const GUID &category, const wchar_t *name,
-                     const std::vector<Format> &formats)
-    : filter(filter), category(category), name(name), formats(formats) {}
+                     const std::vector<Format> &formats, bool strictConnect)
+    : filter(filter), category(category), name(name), formats(formats),
+      strictConnect(strictConnect), active(formats[0].at(formats[0].width, formats[0].height)) {}
 
 OutputPin::~OutputPin() {
     stopStreaming();
@@ -65,21 +66,26 @@ STDMETHODIMP OutputPin::Connect(IPin *receiver, const AM_MEDIA_TYPE *type) {
     if (!filter.isStopped())
         return VFW_E_NOT_STOPPED;
     // Once the application chose a format, the driver connects with it
-    // alone; otherwise with its own first, then the others.
+    // alone; otherwise with its own first, then the others, each of a range
+    // at its largest.
     for (size_t i = 0; i < formats.size(); ++i) {
-        const size_t format = (current + i) % formats.size();
-        if (formatChosen && format != current)
+        const size_t capability = (current + i) % formats.size();
+        if ((formatChosen || strictConnect) && capability != current)
             break;
-        if (type && !allows(*type, formats[format]))
+        const Format format =
+            capability == current
+                ? active
+                : formats[capability].at(formats[capability].width, formats[capability].height);
+        if (type && !allows(*type, format))
             continue;
-        if (SUCCEEDED(tryConnection(receiver, format)))
+        if (SUCCEEDED(tryConnection(receiver, capability, format)))
             return S_OK;
     }
     return VFW_E_NO_ACCEPTABLE_TYPES;
 }
 
-HRESULT OutputPin::tryConnection(IPin *receiver, size_t format) {
-    if (!describe(formats[format], &connectionType))
+HRESULT OutputPin::tryConnection(IPin *receiver, size_t capability, const Format &format) {
+    if (!describe(format, &connectionType))
         return E_OUTOFMEMORY;
     HRESULT result = receiver->ReceiveConnection(this, &connectionType);
     if (SUCCEEDED(result)) {
@@ -87,7 +93,7 @@ HRESULT OutputPin::tryConnection(IPin *receiver, size_t format) {
         connected->AddRef();
         result = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void **>(&input));
         if (SUCCEEDED(result))
-            result = chooseAllocator(formats[format]);
+            result = chooseAllocator(format);
         if (FAILED(result)) {
             receiver->Disconnect();
             dropConnection();
@@ -97,9 +103,11 @@ HRESULT OutputPin::tryConnection(IPin *receiver, size_t format) {
         freeMediaTypeContents(&connectionType);
         return result;
     }
-    current = format;
-    picture.resize(formats[format].imageSize());
-    drawQuarters(formats[format], picture.data());
+    current = capability;
+    active = format;
+    filter.noteConnection(format);
+    picture.resize(format.imageSize());
+    drawQuarters(format, picture.data());
     return S_OK;
 }
 
@@ -209,8 +217,9 @@ STDMETHODIMP OutputPin::QueryId(LPWSTR *id) {
 STDMETHODIMP OutputPin::QueryAccept(const AM_MEDIA_TYPE *type) {
     if (!type)
         return E_POINTER;
+    Format fitted;
     for (const Format &format : formats)
-        if (isExactly(*type, format))
+        if (fits(*type, format, &fitted))
             return S_OK;
     return S_FALSE;
 }
@@ -225,7 +234,7 @@ STDMETHODIMP OutputPin::EnumMediaTypes(IEnumMediaTypes **types) {
 bool OutputPin::offeredType(ULONG index, AM_MEDIA_TYPE *type) const {
     if (index >= formats.size())
         return false;
-    return describe(formats[(current + index) % formats.size()], type);
+    return describe(index == 0 ? active : formats[(current + index) % formats.size()], type);
 }
 
 STDMETHODIMP OutputPin::QueryInternalConnections(IPin **, ULONG *) { return E_NOTIMPL; }
@@ -268,12 +277,15 @@ STDMETHODIMP OutputPin::SetFormat(AM_MEDIA_TYPE *type) {
     if (!type)
         return E_POINTER;
     Locked locked(filter.lock);
+    Format fitted;
     for (size_t i = 0; i < formats.size(); ++i) {
-        if (!isExactly(*type, formats[i]))
+        if (!fits(*type, formats[i], &fitted))
             continue;
-        if (connected && i != current)
+        if (connected &&
+            (i != current || fitted.width != active.width || fitted.height != active.height))
             return VFW_E_ALREADY_CONNECTED;
         current = i;
+        active = fitted;
         formatChosen = true;
         return S_OK;
     }
@@ -284,7 +296,7 @@ STDMETHODIMP OutputPin::GetFormat(AM_MEDIA_TYPE **type) {
     if (!type)
         return E_POINTER;
     Locked locked(filter.lock);
-    *type = newMediaType(formats[current]);
+    *type = newMediaType(active);
     return *type ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -292,7 +304,8 @@ STDMETHODIMP OutputPin::GetNumberOfCapabilities(int *count, int *size) {
     if (!count || !size)
         return E_POINTER;
     *count = static_cast<int>(formats.size());
-    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    *size =
+        formats[0].isAudio() ? sizeof(AUDIO_STREAM_CONFIG_CAPS) : sizeof(VIDEO_STREAM_CONFIG_CAPS);
     return S_OK;
 }
 
@@ -305,23 +318,40 @@ STDMETHODIMP OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE **type, BYTE *cap
     *type = newMediaType(format);
     if (!*type)
         return E_OUTOFMEMORY;
-    // One fixed size per capability, as many webcams list them.
+    if (format.isAudio()) {
+        AUDIO_STREAM_CONFIG_CAPS &c = *reinterpret_cast<AUDIO_STREAM_CONFIG_CAPS *>(caps);
+        c = {};
+        c.guid = MEDIATYPE_Audio;
+        c.MinimumChannels = c.MaximumChannels = c.ChannelsGranularity = 2;
+        c.MinimumBitsPerSample = c.MaximumBitsPerSample = c.BitsPerSampleGranularity = 16;
+        c.MinimumSampleFrequency = c.MaximumSampleFrequency = 44100;
+        c.SampleFrequencyGranularity = 1;
+        return S_OK;
+    }
+    // A fixed size, as many webcams list them, or a range on its steps.
+    const bool range = format.step.cx > 0;
     VIDEO_STREAM_CONFIG_CAPS &c = *reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS *>(caps);
     c = {};
-    c.guid = FORMAT_VideoInfo;
+    c.guid = (*type)->formattype;
     c.InputSize = {format.width, format.height};
     c.MinCroppingSize = c.MaxCroppingSize = c.InputSize;
-    c.MinOutputSize = c.MaxOutputSize = c.InputSize;
+    c.MinOutputSize = range ? format.smallest : c.InputSize;
+    c.MaxOutputSize = c.InputSize;
     c.CropGranularityX = c.CropGranularityY = 1;
     c.CropAlignX = c.CropAlignY = 1;
-    c.OutputGranularityX = c.OutputGranularityY = 1;
+    c.OutputGranularityX = range ? format.step.cx : 1;
+    c.OutputGranularityY = range ? format.step.cy : 1;
     c.MinFrameInterval = c.MaxFrameInterval = frameDuration;
-    c.MinBitsPerSecond = c.MaxBitsPerSecond = static_cast<LONG>(format.imageSize() * 8 * 30);
+    c.MinBitsPerSecond =
+        static_cast<LONG>(format.at(c.MinOutputSize.cx, c.MinOutputSize.cy).imageSize() * 8 * 30);
+    c.MaxBitsPerSecond = static_cast<LONG>(format.imageSize() * 8 * 30);
     return S_OK;
 }
 
+bool OutputPin::streams() const { return category != PIN_CATEGORY_STILL && !formats[0].isAudio(); }
+
 HRESULT OutputPin::startStreaming() {
-    if (!input || !allocator)
+    if (!input || !allocator || !streams())
         return S_OK;
     HRESULT result = allocator->Commit();
     if (FAILED(result))

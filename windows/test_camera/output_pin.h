@@ -1,10 +1,12 @@
 #ifndef CLOAKCAM_TEST_CAMERA_OUTPUT_PIN_H
 #define CLOAKCAM_TEST_CAMERA_OUTPUT_PIN_H
 
-// An output pin of the test camera, capture or preview as IKsPropertySet
-// tells: it offers the camera's formats through IAMStreamConfig and its media
-// type list, accepts exactly those in SetFormat and connections, and delivers
-// the camera's picture in the format it connected with.
+// An output pin of the test camera, capture, preview or still as
+// IKsPropertySet tells, or a capture pin of sound: it offers the camera's
+// formats through IAMStreamConfig and its media type list, accepts exactly
+// those (any size of a range) in SetFormat and connections, and delivers the
+// camera's picture in the format it connected with. A still pin delivers only
+// when a snapshot is asked for, never here; the sound pin never delivers.
 
 #include "formats.h"
 
@@ -16,7 +18,7 @@ class TestCameraFilter;
 class OutputPin : public IPin, public IKsPropertySet, public IAMStreamConfig {
   public:
     OutputPin(TestCameraFilter &filter, const GUID &category, const wchar_t *name,
-              const std::vector<Format> &formats);
+              const std::vector<Format> &formats, bool strictConnect = false);
     ~OutputPin();
 
     // The owning filter keeps the count.
@@ -61,7 +63,8 @@ class OutputPin : public IPin, public IKsPropertySet, public IAMStreamConfig {
     void stopStreaming();
 
   private:
-    HRESULT tryConnection(IPin *receiver, size_t format);
+    HRESULT tryConnection(IPin *receiver, size_t capability, const Format &format);
+    bool streams() const;
     HRESULT chooseAllocator(const Format &format);
     void dropConnection();
     static DWORD WINAPI streamMain(void *self);
@@ -72,7 +75,11 @@ class OutputPin : public IPin, public IKsPropertySet, public IAMStreamConfig {
     const GUID category;
     const wchar_t *const name;
     const std::vector<Format> formats;
+    // Connects only in the current format, even before one is chosen.
+    const bool strictConnect;
+    // The current capability, and its format at the size chosen.
     size_t current = 0;
+    Format active;
     // A format chosen through SetFormat is the only one the pin connects with.
     bool formatChosen = false;
     IPin *connected = nullptr;

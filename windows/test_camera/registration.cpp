@@ -1,5 +1,6 @@
 #include "registration.h"
 
+#include "behaviour.h"
 #include "com.h"
 
 #include <vector>
@@ -72,18 +73,28 @@ HRESULT withMapper(HRESULT (*use)(IFilterMapper2 *, const std::wstring &, const 
     return result;
 }
 
-HRESULT writeFormats(IMoniker *moniker, const std::wstring &formats) {
+HRESULT writeText(IPropertyBag *bag, const wchar_t *property, const std::wstring &text) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocString(text.c_str());
+    const HRESULT result = bag->Write(property, &value);
+    VariantClear(&value);
+    return result;
+}
+
+HRESULT writeProperties(IMoniker *moniker, const std::wstring &name, const std::wstring &formats) {
     IPropertyBag *bag = nullptr;
     HRESULT result =
         moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void **>(&bag));
     if (FAILED(result))
         return result;
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocString(formats.c_str());
-    result = bag->Write(L"Formats", &value);
-    VariantClear(&value);
+    result = writeText(bag, L"Formats", formats);
+    // Only cameras given a port have a path, so that the others are named in
+    // messages by their name alone, as virtual cameras are.
+    const Behaviour behaviour = parseBehaviour(formats);
+    if (SUCCEEDED(result) && !behaviour.port.empty())
+        result = writeText(bag, L"DevicePath", devicePath(name, behaviour));
     bag->Release();
     return result;
 }
@@ -102,17 +113,22 @@ HRESULT addToCategory(IFilterMapper2 *mapper, const std::wstring &name,
     filter.cPins = 1;
     filter.rgPins = &pin;
     IMoniker *moniker = nullptr;
-    HRESULT result = mapper->RegisterFilter(CLSID_CloakcamTestCamera, name.c_str(), &moniker,
-                                            &CLSID_VideoInputDeviceCategory, name.c_str(), &filter);
+    // Cameras of one name are entries of their own, told apart by port.
+    const std::wstring instance = deviceKey(name, parseBehaviour(formats));
+    HRESULT result =
+        mapper->RegisterFilter(CLSID_CloakcamTestCamera, name.c_str(), &moniker,
+                               &CLSID_VideoInputDeviceCategory, instance.c_str(), &filter);
     if (SUCCEEDED(result) && moniker)
-        result = writeFormats(moniker, formats);
+        result = writeProperties(moniker, name, formats);
     if (moniker)
         moniker->Release();
     return result;
 }
 
-HRESULT removeFromCategory(IFilterMapper2 *mapper, const std::wstring &name, const std::wstring &) {
-    return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, name.c_str(),
+HRESULT removeFromCategory(IFilterMapper2 *mapper, const std::wstring &name,
+                           const std::wstring &formats) {
+    return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory,
+                                    deviceKey(name, parseBehaviour(formats)).c_str(),
                                     CLSID_CloakcamTestCamera);
 }
 
@@ -122,8 +138,8 @@ HRESULT registerCamera(const std::wstring &name, const std::wstring &formats) {
     return withMapper(addToCategory, name, formats);
 }
 
-HRESULT unregisterCamera(const std::wstring &name) {
-    return withMapper(removeFromCategory, name, L"");
+HRESULT unregisterCamera(const std::wstring &name, const std::wstring &formats) {
+    return withMapper(removeFromCategory, name, formats);
 }
 
 // regsvr32 need not have started COM for us.
@@ -141,7 +157,7 @@ STDAPI DllRegisterServer() {
 STDAPI DllUnregisterServer() {
     const HRESULT started = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     for (const Entry &entry : camerasWanted())
-        unregisterCamera(entry.name);
+        unregisterCamera(entry.name, entry.formats);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey);
     if (SUCCEEDED(started))
         CoUninitialize();
