@@ -83,13 +83,16 @@ void TitleBar::show(const std::string &title) {
 #ifdef _WIN32
     // SDL 1.2 sets the title through the ANSI code page, where a camera's
     // name may have no characters; the window takes it whole in UTF-16.
+    // SDL's window procedure is an ANSI one, which SetWindowTextW would
+    // reach through the code page all the same, so the default procedure
+    // stores the text itself.
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     const int length = MultiByteToWideChar(CP_UTF8, 0, shown_.c_str(), -1, nullptr, 0);
     if (SDL_GetWMInfo(&info) > 0 && length > 0) {
         std::wstring wide(static_cast<size_t>(length), L'\0');
         MultiByteToWideChar(CP_UTF8, 0, shown_.c_str(), -1, &wide[0], length);
-        SetWindowTextW(info.window, wide.c_str());
+        DefWindowProcW(info.window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     }
 #endif
 }

@@ -64,6 +64,12 @@ int CameraSession::cameraFor(const std::vector<CameraName> &cameras, Millis now)
 void CameraSession::failed(const std::string &reason, Retry retry, Millis now) {
     if (retry == Retry::WhenCamerasChange)
         unusable_ = true;
+    // One attempt may fail several ways at once (Run's result, and the event
+    // the camera posts); it counts once.
+    if (status_.state() == CameraStatus::State::Lost) {
+        lose(reason, now);
+        return;
+    }
     if (retry == Retry::BackingOff)
         retryDelay_ = backingOff_ ? std::min(retryDelay_ * 2, longestRetryDelay) : lookInterval;
     else

@@ -36,7 +36,8 @@ struct Session : CameraSession {
             rebuilds.push_back(now);
             cameraFor(cameras, now);
             rebuilt(now);
-            if (rebuildFails)
+            // Told twice, as Run's result and as the camera's event.
+            for (int k = 0; rebuildFails && k < 2; ++k)
                 failed("it is in use by another program", Retry::BackingOff, now);
         }
         return rebuilds;
