@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include <unistd.h>
+
 #include "app/process_guard.h"
 #include "app/startup.h"
+#include "common/message.h"
 
 namespace {
 
@@ -31,6 +36,21 @@ TEST(ResourceLimits, TooLittleIsSaidInWords) {
               "too little address space (limit 200000 KiB, needs 262144 KiB)");
     EXPECT_EQ(limitProblem(1024, 256ull << 20), "");
     EXPECT_EQ(limitProblem(unlimited, unlimited), "");
+}
+
+TEST(UserMessages, OneLineWithTheProgramsNameGoesWhereMessagesAreSent) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    sendMessagesTo(ends[1]);
+    tellUser("camera back");
+    sendMessagesTo(STDERR_FILENO);
+    close(ends[1]);
+    std::string said;
+    char chunk[64];
+    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;)
+        said.append(chunk, size_t(got));
+    close(ends[0]);
+    EXPECT_EQ(said, "cloakcam: camera back\n");
 }
 
 } // namespace
