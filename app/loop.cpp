@@ -1,6 +1,5 @@
 #include "app/loop.h"
 
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -16,36 +15,6 @@ constexpr int32_t referencePass = 20;
 bool userQuits(const SDL_Event &event) {
     return event.type == SDL_QUIT ||
            (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE);
-}
-
-// SDL matches driver names ignoring case.
-bool sameName(const char *a, size_t aLength, const char *b) {
-    if (std::strlen(b) != aLength) {
-        return false;
-    }
-    for (size_t k = 0; k < aLength; ++k) {
-        if (std::tolower(static_cast<unsigned char>(a[k])) !=
-            std::tolower(static_cast<unsigned char>(b[k]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// SDL_VIDEODRIVER may name several drivers separated by commas.
-bool listed(const char *name, const char *list) {
-    for (const char *entry = list; *entry != '\0';) {
-        const char *end = std::strchr(entry, ',');
-        const size_t entryLength = end ? size_t(end - entry) : std::strlen(entry);
-        if (sameName(entry, entryLength, name)) {
-            return true;
-        }
-        entry += entryLength;
-        if (*entry == ',') {
-            ++entry;
-        }
-    }
-    return false;
 }
 
 // SDL_MapRGB's answer for each value of each component alone. Without a
@@ -164,21 +133,4 @@ bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels) {
     drawEffect(screen, pixels);
     SDL_UpdateRect(screen, 0, 0, 0, 0);
     return true;
-}
-
-bool invisibleDriverNotRequested(const char *driver, const char *requested) {
-    static const char *const invisible[] = {"offscreen", "dummy", "evdev"};
-    bool showsNothing = false;
-    for (const char *name : invisible) {
-        showsNothing = showsNothing || sameName(driver, std::strlen(driver), name);
-    }
-    return showsNothing && !(requested && listed(driver, requested));
-}
-
-std::string noDisplayReason(const char *display) {
-    const char *dummy = "SDL_VIDEODRIVER=dummy to run without one";
-    if (display && *display)
-        return std::string("cannot reach display ") + display +
-               " (is its X server running? Or set " + dummy + ")";
-    return std::string("no display found (set DISPLAY, or ") + dummy + ")";
 }

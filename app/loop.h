@@ -4,7 +4,6 @@
 #include <SDL.h>
 
 #include <cstdint>
-#include <string>
 
 #include "capture/video_image.h"
 #include "common/pixel.h"
@@ -30,14 +29,5 @@ bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels);
 // order, and stores each result's colour at its place on the 16-bit screen.
 // The screen is not updated.
 void drawEffect(SDL_Surface *screen, Pixel **pixels);
-
-// Whether the video driver SDL picked shows nothing on screen although the
-// user did not ask for it in SDL_VIDEODRIVER (requested may be null). Without
-// a display SDL falls back to such a driver instead of failing.
-bool invisibleDriverNotRequested(const char *driver, const char *requested);
-
-// Why no window could be opened when SDL found no display to show it on;
-// `display` is the DISPLAY the user set, or null.
-std::string noDisplayReason(const char *display);
 
 #endif

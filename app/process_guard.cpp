@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+#include "common/message.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -118,9 +120,7 @@ void guardBeforeLibraries(int, char **, char **) {
     const std::string problem = checkResourceLimits();
     if (problem.empty())
         return;
-    const std::string line = "cloakcam: " + problem + "\n";
-    const ssize_t written = write(STDERR_FILENO, line.data(), line.size());
-    (void)written;
+    tellUser(problem);
     _exit(1);
 }
 

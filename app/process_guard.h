@@ -13,7 +13,7 @@ void reopenClosedStandardStreams();
 
 // Raises the soft limits on open files and address space as far as the
 // program needs, where the hard limits allow; what is still too small, as a
-// line for the user (without "cloakcam: "), or empty.
+// line for the user, or empty.
 std::string checkResourceLimits();
 
 // The same judgement on given limits (open files, address space in bytes;

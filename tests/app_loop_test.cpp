@@ -7,7 +7,6 @@
 
 #include "app/effect.h"
 #include "app/loop.h"
-#include "app/process_guard.h"
 #include "capture/video_image.h"
 
 namespace {
@@ -221,34 +220,6 @@ TEST_F(LoopTest, ScreenShowsTheEffectOutput) {
         lit += lastLevel[k] > 20;
     }
     EXPECT_GT(lit, 0) << "the test pattern showed nothing";
-}
-
-TEST(DisplayCheck, InvisibleDriverIsRefusedUnlessRequested) {
-    EXPECT_TRUE(invisibleDriverNotRequested("offscreen", nullptr));
-    EXPECT_TRUE(invisibleDriverNotRequested("dummy", ""));
-    EXPECT_TRUE(invisibleDriverNotRequested("dummy", "offscreen"));
-    EXPECT_TRUE(invisibleDriverNotRequested("offscreen", "x11,dummyx"));
-    EXPECT_FALSE(invisibleDriverNotRequested("dummy", "dummy"));
-    EXPECT_FALSE(invisibleDriverNotRequested("offscreen", "x11,OffScreen"));
-    EXPECT_FALSE(invisibleDriverNotRequested("x11", nullptr));
-    EXPECT_FALSE(invisibleDriverNotRequested("wayland", "dummy"));
-
-    // The hint names what is wrong: DISPLAY unset, or set to a server that
-    // is not there.
-    EXPECT_NE(noDisplayReason(nullptr).find("set DISPLAY"), std::string::npos);
-    EXPECT_NE(noDisplayReason("").find("set DISPLAY"), std::string::npos);
-    EXPECT_EQ(noDisplayReason(":99").find("set DISPLAY"), std::string::npos);
-    EXPECT_NE(noDisplayReason(":99").find("cannot reach display :99"), std::string::npos);
-}
-
-TEST(ResourceLimits, TooLittleIsSaidInWords) {
-    const unsigned long long unlimited = ~0ull;
-    EXPECT_EQ(limitProblem(10, unlimited), "too few file descriptors (limit 10, needs 64)");
-    EXPECT_EQ(limitProblem(64, unlimited), "");
-    EXPECT_EQ(limitProblem(1024, 200000ull << 10),
-              "too little address space (limit 200000 KiB, needs 262144 KiB)");
-    EXPECT_EQ(limitProblem(1024, 256ull << 20), "");
-    EXPECT_EQ(limitProblem(unlimited, unlimited), "");
 }
 
 } // namespace
