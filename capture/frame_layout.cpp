@@ -190,7 +190,8 @@ int64_t rowNeeds(PixelFormat format, int64_t width) {
     case PixelFormat::Yuy2:
     case PixelFormat::Uyvy:
         return 4 * ((width - 1) / 2 + 1);
-    case PixelFormat::Nv12:
+    case PixelFormat::Nv12: // its chroma rows hold a U and V pair for every two pixels
+        return 2 * ((width + 1) / 2);
     case PixelFormat::I420:
         return width;
     }
