@@ -11,15 +11,19 @@
 #include <gst/check/gstharness.h>
 #include <gst/gst.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "app/effect.h"
 #include "app/loop.h"
 #include "app/screen.h"
+#include "capture/frame_layout.h"
 #include "capture/video_image.h"
 
 namespace {
@@ -315,6 +319,146 @@ BENCHMARK(BM_Pass)->Unit(benchmark::kMicrosecond);
 
 void BM_PassBound(benchmark::State &state) { copyBound(state, passTraffic / 2); }
 BENCHMARK(BM_PassBound)->Unit(benchmark::kMicrosecond);
+
+// A camera of any size and format feeding the pass. The camera's frame is
+// copied out of the grabber and brought to 320x240 only when a new one came;
+// the records are rewritten from the 320x240 picture and the effect runs on
+// every pass, whatever the camera.
+struct CameraFeed {
+    CameraFeed(PixelFormat format, int width, int height)
+        : layout{format, width, height, format != PixelFormat::Rgb24, 0} {
+        layout.stride = format == PixelFormat::Rgb24 ? (width * 3L + 3) & ~3L : width;
+        grabber.resize(static_cast<size_t>(layout.bytes()));
+        copy.resize(grabber.size());
+        // RGB24 comes at the program's own size only, as the scene's frame.
+        if (format == PixelFormat::Nv12)
+            fillNv12();
+        else
+            grabber = cameraFrame(160, 3);
+    }
+
+    // The scene's gradients and noise, as a camera's NV12 would carry them.
+    void fillNv12() {
+        Noise noise;
+        const long plane = layout.stride * layout.height;
+        for (int y = 0; y < layout.height; ++y)
+            for (int x = 0; x < layout.width; ++x) {
+                grabber[size_t(y * layout.stride + x)] = static_cast<unsigned char>(clampByte(
+                    40 + x * 180 / layout.width + ((x / 96 + y / 96) % 2) * 20 + noise.next(3)));
+                if (y % 2 == 0 && x % 2 == 0) {
+                    unsigned char *uv = grabber.data() + plane + (y / 2) * layout.stride + x;
+                    uv[0] = static_cast<unsigned char>(clampByte(100 + y * 60 / layout.height));
+                    uv[1] = static_cast<unsigned char>(clampByte(150 - x * 50 / layout.width));
+                }
+            }
+    }
+
+    // What the pass does when the sample counter moved: GetCurrentBuffer's
+    // copy, then the conversion into the 320x240 picture.
+    void newFrame() {
+        std::memcpy(copy.data(), grabber.data(), grabber.size());
+        convertCameraFrame(copy.data(), static_cast<long>(copy.size()), layout, picture.data(),
+                           frameWidth, frameHeight);
+        benchmark::ClobberMemory();
+    }
+
+    FrameLayout layout;
+    std::vector<unsigned char> grabber, copy;
+    std::vector<unsigned char> picture = std::vector<unsigned char>(frameBytes);
+};
+
+// What every pass does whatever came: the records rewritten from the picture,
+// then the effect a row at a time.
+void recordsAndEffect(const CameraFeed &feed, Pixel **pixels) {
+    convertFrame(feed.picture.data(), frameBytes, pixels, N);
+    for (int32_t first = 0; first < numPixels; first += frameWidth)
+        applyEffectRow(pixels, first, frameWidth);
+    benchmark::ClobberMemory();
+}
+
+double threadSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// Passes that run while a 30 frames a second camera sends one frame, at the
+// rate the pass runs with a 320x240 camera. Measured once, in this thread's
+// CPU time like the benchmarks, so that other work on the machine does not
+// make the pass look slower and new frames more frequent.
+int passesPerCameraFrame() {
+    static const int passes = [] {
+        EffectScene scene;
+        CameraFeed feed(PixelFormat::Rgb24, frameWidth, frameHeight);
+        feed.newFrame();
+        constexpr int timed = 500;
+        for (int i = 0; i < 50; ++i)
+            recordsAndEffect(feed, scene.records.pointers.data());
+        const double start = threadSeconds();
+        for (int i = 0; i < timed; ++i)
+            recordsAndEffect(feed, scene.records.pointers.data());
+        const double pass = (threadSeconds() - start) / timed;
+        return std::max(1, static_cast<int>(std::lround(1.0 / 30 / pass)));
+    }();
+    return passes;
+}
+
+// Passes as they run with this camera: a new frame every passesPerCameraFrame.
+void BM_CameraPass(benchmark::State &state, PixelFormat format, int width, int height) {
+    const int every = passesPerCameraFrame();
+    EffectScene scene;
+    CameraFeed feed(format, width, height);
+    int pass = 0;
+    for (auto _ : state) {
+        if (pass++ % every == 0)
+            feed.newFrame();
+        recordsAndEffect(feed, scene.records.pointers.data());
+    }
+    state.counters["passes_per_camera_frame"] = every;
+}
+BENCHMARK_CAPTURE(BM_CameraPass, rgb24_320x240, PixelFormat::Rgb24, 320, 240)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_CameraPass, nv12_1920x1080, PixelFormat::Nv12, 1920, 1080)
+    ->Unit(benchmark::kMicrosecond);
+
+// The pass on which a new frame came, every time.
+void BM_CameraNewFramePass(benchmark::State &state, PixelFormat format, int width, int height) {
+    EffectScene scene;
+    CameraFeed feed(format, width, height);
+    for (auto _ : state) {
+        feed.newFrame();
+        recordsAndEffect(feed, scene.records.pointers.data());
+    }
+}
+BENCHMARK_CAPTURE(BM_CameraNewFramePass, rgb24_320x240, PixelFormat::Rgb24, 320, 240)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_CameraNewFramePass, nv12_1920x1080, PixelFormat::Nv12, 1920, 1080)
+    ->Unit(benchmark::kMicrosecond);
+
+// The new frame's own part: the copy and convertCameraFrame.
+void BM_CameraNewFrame(benchmark::State &state, PixelFormat format, int width, int height) {
+    CameraFeed feed(format, width, height);
+    for (auto _ : state)
+        feed.newFrame();
+}
+BENCHMARK_CAPTURE(BM_CameraNewFrame, rgb24_320x240, PixelFormat::Rgb24, 320, 240)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_CameraNewFrame, nv12_1920x1080, PixelFormat::Nv12, 1920, 1080)
+    ->Unit(benchmark::kMicrosecond);
+
+// convertCameraFrame alone, without the copy out of the grabber.
+void BM_CameraConvert(benchmark::State &state, PixelFormat format, int width, int height) {
+    CameraFeed feed(format, width, height);
+    for (auto _ : state) {
+        convertCameraFrame(feed.grabber.data(), static_cast<long>(feed.grabber.size()), feed.layout,
+                           feed.picture.data(), frameWidth, frameHeight);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK_CAPTURE(BM_CameraConvert, rgb24_320x240, PixelFormat::Rgb24, 320, 240)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_CameraConvert, nv12_1920x1080, PixelFormat::Nv12, 1920, 1080)
+    ->Unit(benchmark::kMicrosecond);
 
 // One frame pushed through a GStreamer element and pulled out again; the
 // input buffer is reused and the output comes from the element's pool.

@@ -1,7 +1,6 @@
 #include "capture/frame_layout.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -16,7 +15,7 @@ static const GUID cloakcamI420 = {
 namespace {
 
 // No camera sends pictures this large; a header that says so is broken, and
-// the sizes of its pictures would not even fit a sample's LONG.
+// the byte counts of larger ones would overflow Windows' 32-bit long.
 constexpr long largestSide = 16384;
 
 bool planar(PixelFormat format) {
@@ -190,7 +189,8 @@ int64_t rowNeeds(PixelFormat format, int64_t width) {
     case PixelFormat::Yuy2:
     case PixelFormat::Uyvy:
         return 4 * ((width - 1) / 2 + 1);
-    case PixelFormat::Nv12:
+    case PixelFormat::Nv12: // its chroma rows hold a U and V pair for every two pixels
+        return 2 * ((width + 1) / 2);
     case PixelFormat::I420:
         return width;
     }
@@ -288,8 +288,10 @@ bool frameLayoutOf(const AM_MEDIA_TYPE &type, FrameLayout *layout) {
     PixelFormat format;
     if (!pixelFormatOf(type.subtype, &format) || !videoHeaderOf(type, &header))
         return false;
-    const long width = header.bitmap.biWidth;
-    const long height = std::labs(static_cast<long>(header.bitmap.biHeight));
+    // 64 bits, so that even the most negative height has a magnitude.
+    const int64_t width = header.bitmap.biWidth;
+    const int64_t height = header.bitmap.biHeight < 0 ? -int64_t(header.bitmap.biHeight)
+                                                      : int64_t(header.bitmap.biHeight);
     if (width <= 0 || height == 0 || width > largestSide || height > largestSide ||
         header.bitmap.biBitCount != bitsPerPixel(format))
         return false;
@@ -303,8 +305,8 @@ bool frameLayoutOf(const AM_MEDIA_TYPE &type, FrameLayout *layout) {
     // memory: planes or bottom-up rows past them would be read from the
     // wrong place.
     const RECT &shown = header.source;
-    const long shownWidth = static_cast<long>(shown.right) - shown.left;
-    const long shownHeight = static_cast<long>(shown.bottom) - shown.top;
+    const int64_t shownWidth = int64_t(shown.right) - shown.left;
+    const int64_t shownHeight = int64_t(shown.bottom) - shown.top;
     if (shownWidth > 0 && shownHeight > 0 && shownWidth < width) {
         if (shown.left < 0 || shown.top < 0 || shown.right > width || shown.bottom > height)
             return false;
