@@ -64,6 +64,7 @@ inline bool operator!=(const GUID &a, const GUID &b) { return !(a == b); }
 #define E_POINTER ((HRESULT)0x80004003u)
 #define E_ABORT ((HRESULT)0x80004004u)
 #define E_FAIL ((HRESULT)0x80004005u)
+#define E_ACCESSDENIED ((HRESULT)0x80070005u)
 #define E_UNEXPECTED ((HRESULT)0x8000FFFFu)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000Eu)
 #define E_INVALIDARG ((HRESULT)0x80070057u)

@@ -5,7 +5,9 @@
 // video input category lists "Fake Camera" (path /dev/fake-video0), and binding
 // it gives a live source that shows the given picture at 30 frames a second.
 // Build the graph while the FakeCamera is alive; the picture is taken when the
-// source is made.
+// source is made. The device lists RGB at the picture's size and at 320 x 240,
+// or the formats it is made to offer; its sources scale and convert the
+// picture to whichever of them they are held to.
 //
 // The camera can fail and be pulled out and plugged back in: fail() makes every
 // source made so far stop the way a real camera's does (an error, or the end
@@ -21,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -33,6 +36,7 @@ struct Picture {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> rgb; // rows of width * 3 bytes, top row first
+    std::string offered;      // the device's caps, or empty for the usual two
 };
 
 // How a source stops: as Video4Linux reports a camera pulled out, or a driver
@@ -72,6 +76,15 @@ inline GstCaps *pictureCaps(const Picture &picture) {
     return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGB", "width", G_TYPE_INT,
                                picture.width, "height", G_TYPE_INT, picture.height, "framerate",
                                GST_TYPE_FRACTION, 30, 1, nullptr);
+}
+
+inline GstCaps *offeredCaps(const Picture &picture) {
+    if (!picture.offered.empty())
+        return gst_caps_from_string(picture.offered.c_str());
+    GstCaps *caps = pictureCaps(picture);
+    if (picture.width != 320 || picture.height != 240)
+        gst_caps_append(caps, pictureCaps({320, 240, {}, {}}));
+    return caps;
 }
 
 // What one source feeds, and how it refuses to.
@@ -146,8 +159,13 @@ inline GstPadProbeReturn failed(GstPad *pad, GstPadProbeInfo *info, gpointer bor
 
 inline GstElement *createElement(GstDevice *, const gchar *) {
     const Picture &picture = current();
+    const bool jpeg = picture.offered.rfind("image/jpeg", 0) == 0;
     GstElement *bin = gst_parse_bin_from_description(
-        "appsrc name=feed format=time ! imagefreeze name=freeze is-live=true", TRUE, nullptr);
+        jpeg ? "appsrc name=feed format=time ! imagefreeze name=freeze is-live=true ! videoscale ! "
+               "videoconvert ! jpegenc"
+             : "appsrc name=feed format=time ! imagefreeze name=freeze is-live=true ! videoscale ! "
+               "videoconvert",
+        TRUE, nullptr);
     GstElement *source = gst_bin_get_by_name(GST_BIN(bin), "feed");
     if (refusal() == Refusal::None) {
         GstCaps *caps = pictureCaps(picture);
@@ -182,7 +200,7 @@ inline GType deviceType() {
 
 // A new device object for the camera, floating.
 inline GstDevice *makeDevice() {
-    GstCaps *caps = pictureCaps(current());
+    GstCaps *caps = offeredCaps(current());
     GstStructure *properties =
         gst_structure_new("properties", "device.path", G_TYPE_STRING, path(), nullptr);
     GObject *device =
@@ -266,11 +284,13 @@ inline const bool providerRegistered = (registerProvider(), true);
 
 class FakeCamera {
   public:
-    // `rgb` holds height rows of width * 3 bytes, top row first.
-    FakeCamera(int width, int height, std::vector<uint8_t> rgb) {
+    // `rgb` holds height rows of width * 3 bytes, top row first; `offered`,
+    // caps in GStreamer's words, replaces the usual formats.
+    FakeCamera(int width, int height, std::vector<uint8_t> rgb, const char *offered = "") {
         fake_camera::registerProvider();
         fake_camera::refusal() = fake_camera::Refusal::None;
-        plug(width, height, std::move(rgb));
+        fake_camera::current() = {width, height, std::move(rgb), offered};
+        plug();
     }
     ~FakeCamera() {
         fake_camera::present() = false;
@@ -296,7 +316,7 @@ class FakeCamera {
 
     // Plugs the camera back in, now showing `rgb`.
     void plug(int width, int height, std::vector<uint8_t> rgb) {
-        fake_camera::current() = {width, height, std::move(rgb)};
+        fake_camera::current() = {width, height, std::move(rgb), {}};
         fake_camera::present() = true;
         fake_camera::announce();
     }
