@@ -97,6 +97,19 @@ struct Mailbox {
         arrived.notify_one();
     }
 
+    // Takes back the first error told, which a failed Run answers with
+    // instead; E_FAIL when none was.
+    HRESULT takeError() {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto at = events.begin(); at != events.end(); ++at)
+            if (at->code == EC_ERRORABORT) {
+                const auto error = static_cast<HRESULT>(at->param1);
+                events.erase(at);
+                return error;
+            }
+        return E_FAIL;
+    }
+
     std::shared_ptr<CameraWatch> currentWatch() {
         std::lock_guard<std::mutex> lock(mutex);
         return watch;
@@ -188,8 +201,9 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
             stateChangeBound, changing_);
         settling_ = !done;
         running_ = !done || *result != GST_STATE_CHANGE_FAILURE;
+        // A camera that fails while starting has said why on the way.
         if (!running_)
-            return E_FAIL;
+            return mailbox_->takeError();
         return !done || *result == GST_STATE_CHANGE_ASYNC ? S_FALSE : S_OK;
     }
 

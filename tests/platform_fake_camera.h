@@ -43,8 +43,9 @@ struct Picture {
 // fault, or with the end of the stream, or without a word (a camera service
 // that died).
 enum class Failure { Unplugged, DriverError, EndOfStream, Silent };
-// How a source fails to start.
-enum class Refusal { None, Busy, NoFormat };
+// How a source fails to start: busy once it streams, without a format it
+// can send, or unable to open a node the user may not open.
+enum class Refusal { None, Busy, NoFormat, Denied };
 
 inline Picture &current() {
     static Picture picture;
@@ -157,7 +158,49 @@ inline GstPadProbeReturn failed(GstPad *pad, GstPadProbeInfo *info, gpointer bor
     return GST_PAD_PROBE_HANDLED;
 }
 
+// A source that fails to open as Video4Linux's does on a node the user may
+// not open: an error, and a failed state change.
+inline GstElementClass *&lockedParent() {
+    static GstElementClass *parent = nullptr;
+    return parent;
+}
+
+inline GstStateChangeReturn openLocked(GstElement *element, GstStateChange transition) {
+    if (transition == GST_STATE_CHANGE_NULL_TO_READY) {
+        GST_ELEMENT_ERROR(element, RESOURCE, OPEN_READ_WRITE,
+                          ("Could not open device '%s' for reading and writing.", path()),
+                          ("system error: Permission denied"));
+        return GST_STATE_CHANGE_FAILURE;
+    }
+    return lockedParent()->change_state(element, transition);
+}
+
+inline void lockedClassInit(gpointer klass, gpointer) {
+    static GstStaticPadTemplate src =
+        GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS_ANY);
+    auto *element = GST_ELEMENT_CLASS(klass);
+    lockedParent() = GST_ELEMENT_CLASS(g_type_class_peek_parent(klass));
+    element->change_state = openLocked;
+    gst_element_class_add_static_pad_template(element, &src);
+    gst_element_class_set_static_metadata(element, "Locked camera", "Source/Video",
+                                          "A camera node the user may not open", "cloakcam");
+}
+
+inline void lockedInit(GTypeInstance *instance, gpointer klass) {
+    GstPadTemplate *src = gst_element_class_get_pad_template(GST_ELEMENT_CLASS(klass), "src");
+    gst_element_add_pad(GST_ELEMENT(instance), gst_pad_new_from_template(src, "src"));
+}
+
+inline GstElement *createLocked() {
+    static GType type = g_type_register_static_simple(
+        GST_TYPE_ELEMENT, "CloakcamLockedCamera", sizeof(GstElementClass), lockedClassInit,
+        sizeof(GstElement), lockedInit, GTypeFlags(0));
+    return GST_ELEMENT(g_object_new(type, nullptr));
+}
+
 inline GstElement *createElement(GstDevice *, const gchar *) {
+    if (refusal() == Refusal::Denied)
+        return createLocked();
     const Picture &picture = current();
     const bool jpeg = picture.offered.rfind("image/jpeg", 0) == 0;
     GstElement *bin = gst_parse_bin_from_description(
