@@ -193,7 +193,7 @@ inline void lockedInit(GTypeInstance *instance, gpointer klass) {
 
 inline GstElement *createLocked() {
     static GType type = g_type_register_static_simple(
-        GST_TYPE_ELEMENT, "CloakcamLockedCamera", sizeof(GstElementClass), lockedClassInit,
+        GST_TYPE_ELEMENT, "CloakcamFakeLockedSource", sizeof(GstElementClass), lockedClassInit,
         sizeof(GstElement), lockedInit, GTypeFlags(0));
     return GST_ELEMENT(g_object_new(type, nullptr));
 }
