@@ -83,7 +83,8 @@ REFERENCE_TIME intervalNear(const GstStructure *structure, int num, int den) {
 // on its step.
 struct Span {
     std::vector<int> values; // empty for a range
-    int min = 0, max = 0, step = 1;
+    int min = 0, max = 0;
+    int step = 1; // of a range
 };
 
 bool spanOf(const GValue *value, Span *span) {
@@ -115,17 +116,15 @@ void addSizes(const CameraFormat &named, const GstStructure *structure,
         !spanOf(gst_structure_get_value(structure, "height"), &heights))
         return;
     if (widths.values.empty() || heights.values.empty()) {
-        // A range; a listed size within it counts as a one-size range.
-        CameraFormat range = named;
-        auto bounds = [](const Span &span, LONG *min, LONG *max, int *step) {
-            *min = span.values.empty() ? span.min : span.values.front();
-            *max = span.values.empty() ? span.max : span.values.front();
-            *step = span.values.empty() ? span.step : 1;
+        // A range; a single size beside it counts as a range of one.
+        auto low = [](const Span &span) { return span.values.empty() ? span.min : span.values[0]; };
+        auto high = [](const Span &span) {
+            return span.values.empty() ? span.max : span.values[0];
         };
-        int stepX, stepY;
-        bounds(widths, &range.minSize.cx, &range.maxSize.cx, &stepX);
-        bounds(heights, &range.minSize.cy, &range.maxSize.cy, &stepY);
-        range.step = {stepX, stepY};
+        CameraFormat range = named;
+        range.minSize = {low(widths), low(heights)};
+        range.maxSize = {high(widths), high(heights)};
+        range.step = {widths.step, heights.step};
         range.size = range.maxSize;
         formats->push_back(range);
         return;
@@ -194,7 +193,7 @@ VIDEO_STREAM_CONFIG_CAPS capabilityOf(const CameraFormat &format) {
     return caps;
 }
 
-AM_MEDIA_TYPE *mediaTypeOf(const CameraFormat &format, SIZE size) {
+AM_MEDIA_TYPE *mediaTypeOf(const CameraFormat &format, SIZE size, REFERENCE_TIME interval) {
     auto *info = static_cast<VIDEOINFOHEADER *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
     auto *media = static_cast<AM_MEDIA_TYPE *>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
     std::memset(info, 0, sizeof *info);
@@ -206,9 +205,9 @@ AM_MEDIA_TYPE *mediaTypeOf(const CameraFormat &format, SIZE size) {
     const DWORD imageSize = static_cast<DWORD>(rowBytes * size.cy);
     info->rcSource = {0, 0, size.cx, size.cy};
     info->rcTarget = info->rcSource;
-    info->AvgTimePerFrame = format.interval;
-    if (format.interval > 0)
-        info->dwBitRate = static_cast<DWORD>(imageSize * 8ll * second / format.interval);
+    info->AvgTimePerFrame = interval;
+    if (interval > 0)
+        info->dwBitRate = static_cast<DWORD>(imageSize * 8ll * second / interval);
     info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info->bmiHeader.biWidth = size.cx;
     info->bmiHeader.biHeight = size.cy;
@@ -243,14 +242,19 @@ int findFormat(const std::vector<CameraFormat> &formats, const AM_MEDIA_TYPE &ty
     return -1;
 }
 
-GstCaps *capsOf(const CameraFormat &format, SIZE size) {
+REFERENCE_TIME intervalOf(const CameraFormat &format, REFERENCE_TIME asked) {
+    if (asked <= 0 || asked > G_MAXINT || !format.structure)
+        return format.interval;
+    return intervalNear(format.structure.get(), int(second), int(asked));
+}
+
+GstCaps *capsOf(const CameraFormat &format, SIZE size, REFERENCE_TIME interval) {
     if (!format.structure)
         return gst_caps_new_any();
     GstStructure *held = gst_structure_copy(format.structure.get());
     gst_structure_set(held, "width", G_TYPE_INT, int(size.cx), "height", G_TYPE_INT, int(size.cy),
                       nullptr);
-    if (format.interval > 0)
-        gst_structure_fixate_field_nearest_fraction(held, "framerate", int(second),
-                                                    int(format.interval));
+    if (interval > 0)
+        gst_structure_fixate_field_nearest_fraction(held, "framerate", int(second), int(interval));
     return gst_caps_new_full(held, nullptr);
 }

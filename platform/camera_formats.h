@@ -20,7 +20,7 @@ struct CameraFormat {
     SIZE maxSize;
     SIZE step; // 1 x 1 for a single size
     int bitCount;
-    REFERENCE_TIME interval;
+    REFERENCE_TIME interval; // the one nearest 30 frames a second
     REFERENCE_TIME fastest;
     REFERENCE_TIME slowest;
     // As the device lists it; null for a device that says nothing.
@@ -35,15 +35,19 @@ std::vector<CameraFormat> formatsOf(const GstCaps *caps);
 // The capability as GetStreamCaps describes it.
 VIDEO_STREAM_CONFIG_CAPS capabilityOf(const CameraFormat &format);
 
-// `format`'s media type at `size` (a FORMAT_VideoInfo type, allocated with
-// CoTaskMemAlloc as the caller frees it).
-AM_MEDIA_TYPE *mediaTypeOf(const CameraFormat &format, SIZE size);
+// `format`'s media type at `size` and frame `interval` (a FORMAT_VideoInfo
+// type, allocated with CoTaskMemAlloc as the caller frees it).
+AM_MEDIA_TYPE *mediaTypeOf(const CameraFormat &format, SIZE size, REFERENCE_TIME interval);
 
 // Which of `formats` `type` asks for, and at which size; -1 when it is none
 // of them, or at a size that format does not take.
 int findFormat(const std::vector<CameraFormat> &formats, const AM_MEDIA_TYPE &type, SIZE *size);
 
-// What the camera is held to in `format` at `size`.
-GstCaps *capsOf(const CameraFormat &format, SIZE size);
+// The frame interval `format` lists nearest to `asked`; its usual one when
+// nothing is asked.
+REFERENCE_TIME intervalOf(const CameraFormat &format, REFERENCE_TIME asked);
+
+// What the camera is held to in `format` at `size` and frame `interval`.
+GstCaps *capsOf(const CameraFormat &format, SIZE size, REFERENCE_TIME interval);
 
 #endif

@@ -22,7 +22,7 @@ class StreamConfig final : public IAMStreamConfig {
 
     void attach(Pin *pin) {
         pin_ = pin;
-        hold(0, formats_[0].size);
+        hold(0, formats_[0].size, formats_[0].interval);
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
@@ -43,14 +43,16 @@ class StreamConfig final : public IAMStreamConfig {
         const int index = findFormat(formats_, *type, &size);
         if (index < 0)
             return VFW_E_INVALIDMEDIATYPE;
-        hold(index, size);
+        const REFERENCE_TIME asked =
+            reinterpret_cast<const VIDEOINFOHEADER *>(type->pbFormat)->AvgTimePerFrame;
+        hold(index, size, intervalOf(formats_[index], asked));
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE **type) override {
         if (!type)
             return E_POINTER;
-        *type = mediaTypeOf(formats_[current_], size_);
+        *type = mediaTypeOf(formats_[current_], size_, interval_);
         return S_OK;
     }
 
@@ -69,16 +71,17 @@ class StreamConfig final : public IAMStreamConfig {
             return S_FALSE;
         const VIDEO_STREAM_CONFIG_CAPS config = capabilityOf(formats_[index]);
         std::memcpy(caps, &config, sizeof config);
-        *type = mediaTypeOf(formats_[index], formats_[index].size);
+        *type = mediaTypeOf(formats_[index], formats_[index].size, formats_[index].interval);
         return S_OK;
     }
 
   private:
     // The pin's frame size tells the graph what the connection delivers.
-    void hold(int index, SIZE size) {
+    void hold(int index, SIZE size, REFERENCE_TIME interval) {
         current_ = index;
         size_ = size;
-        GstCaps *caps = capsOf(formats_[index], size);
+        interval_ = interval;
+        GstCaps *caps = capsOf(formats_[index], size, interval);
         g_object_set(held_, "caps", caps, nullptr);
         gst_caps_unref(caps);
         pin_->setFrameSize(size.cx, size.cy);
@@ -89,6 +92,7 @@ class StreamConfig final : public IAMStreamConfig {
     Pin *pin_ = nullptr;
     int current_ = 0;
     SIZE size_ = {};
+    REFERENCE_TIME interval_ = 0;
 };
 
 // The source followed by the capsfilter that holds it to a format, as one

@@ -38,14 +38,16 @@ struct Offering {
     }
 
     // SetFormat's answer for the first capability's type turned to `subtype`
-    // at width x height.
-    HRESULT setFormat(const GUID &subtype, LONG width, LONG height) {
+    // at width x height, and at frame `interval` when one is given.
+    HRESULT setFormat(const GUID &subtype, LONG width, LONG height, REFERENCE_TIME interval) {
         AM_MEDIA_TYPE *type = nullptr;
         VIDEO_STREAM_CONFIG_CAPS caps;
         config->GetStreamCaps(0, &type, reinterpret_cast<BYTE *>(&caps));
         type->subtype = subtype;
         header(type).biWidth = width;
         header(type).biHeight = height;
+        if (interval)
+            reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat)->AvgTimePerFrame = interval;
         const HRESULT result = config->SetFormat(type);
         freeType(type);
         return result;
@@ -199,12 +201,14 @@ TEST(StreamConfig, ListsTheFormatsTheDeviceOffers) {
 }
 
 // A type the device does not list is refused, as drivers refuse it: another
-// subtype, a size it does not have, a size off its range's granularity.
+// subtype, a size it does not have, a size off its range's granularity. The
+// frame rate taken is the listed one nearest to the one asked.
 TEST(StreamConfig, SetFormatTakesOnlyWhatTheDeviceLists) {
     struct Try {
         GUID subtype;
         LONG width, height;
         HRESULT result;
+        REFERENCE_TIME interval = 0, held = 0;
     };
     struct Case {
         const char *offered;
@@ -234,13 +238,18 @@ TEST(StreamConfig, SetFormatTakesOnlyWhatTheDeviceLists) {
         Offering offering(c.offered);
         for (const Try &t : c.tries) {
             SCOPED_TRACE(std::to_string(t.width) + "x" + std::to_string(t.height));
-            EXPECT_EQ(offering.setFormat(t.subtype, t.width, t.height), t.result);
+            EXPECT_EQ(offering.setFormat(t.subtype, t.width, t.height, t.interval), t.result);
             AM_MEDIA_TYPE *current = nullptr;
             ASSERT_EQ(offering.config->GetFormat(&current), S_OK);
             if (t.result == S_OK) {
                 EXPECT_EQ(current->subtype, t.subtype);
                 EXPECT_EQ(header(current).biWidth, t.width);
                 EXPECT_EQ(header(current).biHeight, std::abs(t.height));
+                if (t.interval) {
+                    EXPECT_EQ(
+                        reinterpret_cast<VIDEOINFOHEADER *>(current->pbFormat)->AvgTimePerFrame,
+                        t.held);
+                }
             }
             freeType(current);
         }
