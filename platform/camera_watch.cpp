@@ -54,9 +54,16 @@ void CameraWatch::pipelineMessage(GstMessage *message) {
         return mentions(error->message, word) || mentions(debug, word);
     };
     // Video4Linux reports a camera in use by another program as busy, either
-    // on opening it or on setting its format, and one pulled out as gone.
+    // on opening it or on setting its format, and one pulled out as gone. A
+    // node the user may not open fails to open with the system's EACCES.
+    const bool opening =
+        g_error_matches(error, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ) ||
+        g_error_matches(error, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ_WRITE);
     if (either("No such device") || either("disconnected"))
         lose(EC_DEVICE_LOST, 0, 0);
+    else if (g_error_matches(error, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_AUTHORIZED) ||
+             (opening && either("Permission denied")))
+        lose(EC_ERRORABORT, E_ACCESSDENIED, 0);
     else if (g_error_matches(error, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY) || either("busy"))
         lose(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_BUSY), 0);
     else if (g_error_matches(error, GST_CORE_ERROR, GST_CORE_ERROR_NEGOTIATION) ||

@@ -1,23 +1,29 @@
-// The capture filter: a camera (or the test pattern) behind one output pin,
-// whose stream configuration chooses the picture size of the connection.
+// The capture filter: a camera behind one output pin, whose stream
+// configuration lists the camera's formats and holds it to one.
 
+#include "platform/camera_formats.h"
 #include "platform/com_object.h"
 #include "platform/filters.h"
 #include "platform/pin.h"
 
-#include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// IAMStreamConfig lives on the capture pin, so its identity is the pin's.
+// IAMStreamConfig lives on the capture pin, so its identity is the pin's. It
+// lists what the device offers, and holds the camera to the format set, as
+// a driver does: to its first one until the program sets another.
 class StreamConfig final : public IAMStreamConfig {
   public:
-    StreamConfig(int width, int height, const GUID &subtype)
-        : defaultWidth_(width), defaultHeight_(height), subtype_(subtype) {}
+    StreamConfig(std::vector<CameraFormat> formats, GstElement *held)
+        : formats_(std::move(formats)), held_(held) {}
 
-    void attach(Pin *pin) { pin_ = pin; }
+    void attach(Pin *pin) {
+        pin_ = pin;
+        hold(0, formats_[0].size, formats_[0].interval);
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
         return pin_->QueryInterface(riid, object);
@@ -33,34 +39,27 @@ class StreamConfig final : public IAMStreamConfig {
         if (type->majortype != MEDIATYPE_Video || type->formattype != FORMAT_VideoInfo ||
             !type->pbFormat || type->cbFormat < sizeof(VIDEOINFOHEADER))
             return E_INVALIDARG;
-        const BITMAPINFOHEADER &header =
-            reinterpret_cast<const VIDEOINFOHEADER *>(type->pbFormat)->bmiHeader;
-        if (header.biWidth <= 0 || header.biHeight == 0)
-            return E_INVALIDARG;
-        // A negative height only means top-down rows on Windows; the size is the same.
-        pin_->setFrameSize(header.biWidth, std::abs(header.biHeight));
+        SIZE size;
+        const int index = findFormat(formats_, *type, &size);
+        if (index < 0)
+            return VFW_E_INVALIDMEDIATYPE;
+        const REFERENCE_TIME asked =
+            reinterpret_cast<const VIDEOINFOHEADER *>(type->pbFormat)->AvgTimePerFrame;
+        hold(index, size, intervalOf(formats_[index], asked));
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE **type) override {
         if (!type)
             return E_POINTER;
-        int width, height;
-        pin_->frameSize(&width, &height);
-        if (width == 0) {
-            width = defaultWidth_;
-            height = defaultHeight_;
-        }
-        *type = makeType(width, height);
+        *type = mediaTypeOf(formats_[current_], size_, interval_);
         return S_OK;
     }
 
-    // GStreamer scales to any size; the camera lists its own and the sizes
-    // webcams commonly have.
     HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int *count, int *size) override {
         if (!count || !size)
             return E_POINTER;
-        *count = static_cast<int>(sizes().size());
+        *count = static_cast<int>(formats_.size());
         *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
         return S_OK;
     }
@@ -68,69 +67,60 @@ class StreamConfig final : public IAMStreamConfig {
     HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE **type, BYTE *caps) override {
         if (!type || !caps)
             return E_POINTER;
-        const std::vector<SIZE> offered = sizes();
-        if (index < 0 || index >= static_cast<int>(offered.size()))
+        if (index < 0 || index >= static_cast<int>(formats_.size()))
             return S_FALSE;
-        const SIZE size = offered[index];
-        VIDEO_STREAM_CONFIG_CAPS config = {};
-        config.guid = FORMAT_VideoInfo;
-        config.InputSize = size;
-        config.MinCroppingSize = config.MaxCroppingSize = size;
-        config.MinOutputSize = config.MaxOutputSize = size;
-        config.MinFrameInterval = config.MaxFrameInterval = 10000000 / 30;
+        const VIDEO_STREAM_CONFIG_CAPS config = capabilityOf(formats_[index]);
         std::memcpy(caps, &config, sizeof config);
-        *type = makeType(size.cx, size.cy);
+        *type = mediaTypeOf(formats_[index], formats_[index].size, formats_[index].interval);
         return S_OK;
     }
 
   private:
-    std::vector<SIZE> sizes() const {
-        std::vector<SIZE> offered = {{defaultWidth_, defaultHeight_}};
-        for (SIZE common : {SIZE{160, 120}, SIZE{320, 240}, SIZE{640, 480}})
-            if (common.cx != defaultWidth_ || common.cy != defaultHeight_)
-                offered.push_back(common);
-        return offered;
+    // The pin's frame size tells the graph what the connection delivers.
+    void hold(int index, SIZE size, REFERENCE_TIME interval) {
+        current_ = index;
+        size_ = size;
+        interval_ = interval;
+        GstCaps *caps = capsOf(formats_[index], size, interval);
+        g_object_set(held_, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        pin_->setFrameSize(size.cx, size.cy);
     }
 
-    AM_MEDIA_TYPE *makeType(int width, int height) const {
-        auto *info = static_cast<VIDEOINFOHEADER *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
-        auto *media = static_cast<AM_MEDIA_TYPE *>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-        std::memset(info, 0, sizeof *info);
-        std::memset(media, 0, sizeof *media);
-        DWORD imageSize = ((width * 3 + 3) & ~3) * height;
-        info->rcSource = {0, 0, width, height};
-        info->rcTarget = info->rcSource;
-        info->AvgTimePerFrame = 10000000 / 30;
-        info->dwBitRate = imageSize * 8 * 30;
-        info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info->bmiHeader.biWidth = width;
-        info->bmiHeader.biHeight = height;
-        info->bmiHeader.biPlanes = 1;
-        info->bmiHeader.biBitCount = 24;
-        info->bmiHeader.biCompression = subtype_ == MEDIASUBTYPE_RGB24 ? BI_RGB : subtype_.Data1;
-        info->bmiHeader.biSizeImage = imageSize;
-        media->majortype = MEDIATYPE_Video;
-        media->subtype = subtype_;
-        media->bFixedSizeSamples = TRUE;
-        media->lSampleSize = imageSize;
-        media->formattype = FORMAT_VideoInfo;
-        media->cbFormat = sizeof(VIDEOINFOHEADER);
-        media->pbFormat = reinterpret_cast<BYTE *>(info);
-        return media;
-    }
-
+    const std::vector<CameraFormat> formats_;
+    GstElement *held_; // the capsfilter behind the source, owned by the filter's bin
     Pin *pin_ = nullptr;
-    int defaultWidth_;
-    int defaultHeight_;
-    GUID subtype_;
+    int current_ = 0;
+    SIZE size_ = {};
+    REFERENCE_TIME interval_ = 0;
 };
+
+// The source followed by the capsfilter that holds it to a format, as one
+// element with a "src" pad.
+GstElement *heldSource(GstElement *source, GstElement *held) {
+    GstElement *bin = gst_bin_new(nullptr);
+    gst_bin_add_many(GST_BIN(bin), source, held, nullptr);
+    gst_element_link(source, held);
+    GstPad *out = gst_element_get_static_pad(held, "src");
+    gst_element_add_pad(bin, gst_ghost_pad_new("src", out));
+    gst_object_unref(out);
+    return bin;
+}
+
+std::vector<CameraFormat> deviceFormats(GstDevice *device) {
+    GstCaps *caps = device ? gst_device_get_caps(device) : nullptr;
+    std::vector<CameraFormat> formats = formatsOf(caps);
+    if (caps)
+        gst_caps_unref(caps);
+    return formats;
+}
 
 class CaptureFilter final : public ComObject<IBaseFilter, IGstFilter, IGstCamera> {
   public:
-    CaptureFilter(GstElement *source, GstDevice *device, int width, int height, const GUID &subtype)
-        : bin_(makeFilterBin("capture", source)),
+    CaptureFilter(GstElement *source, GstDevice *device, GstElement *held)
+        : bin_(makeFilterBin("capture", heldSource(source, held))),
           device_(device ? GST_DEVICE(gst_object_ref(device)) : nullptr),
-          config_(width, height, subtype),
+          config_(deviceFormats(device), held),
           pin_(*this, gst_element_get_static_pad(bin_, "src"), PINDIR_OUTPUT, &config_) {
         // The bin keeps the ghost pad alive; the pin borrows it.
         gst_object_unref(pin_.pad());
@@ -166,8 +156,7 @@ class CaptureFilter final : public ComObject<IBaseFilter, IGstFilter, IGstCamera
 
 } // namespace
 
-HRESULT createCaptureFilter(GstElement *source, GstDevice *device, int defaultWidth,
-                            int defaultHeight, const GUID &subtype, IBaseFilter **out) {
+HRESULT createCaptureFilter(GstElement *source, GstDevice *device, IBaseFilter **out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
@@ -177,6 +166,6 @@ HRESULT createCaptureFilter(GstElement *source, GstDevice *device, int defaultWi
         return E_FAIL;
     }
     gst_object_unref(pad);
-    *out = new CaptureFilter(source, device, defaultWidth, defaultHeight, subtype);
+    *out = new CaptureFilter(source, device, gst_element_factory_make("capsfilter", nullptr));
     return S_OK;
 }

@@ -4,6 +4,7 @@
 #include "platform/device_list.h"
 #include "platform/device_monitor.h"
 #include "platform/filters.h"
+#include "platform/locked_cameras.h"
 
 #include <algorithm>
 #include <cctype>
@@ -68,7 +69,7 @@ namespace {
 
 std::vector<DeviceEntry> findCameras() {
     std::vector<DeviceEntry> cameras;
-    GList *devices = listVideoSources();
+    GList *devices = g_list_concat(listVideoSources(), lockedCameras());
     for (GList *item = devices; item; item = item->next) {
         auto *device = GST_DEVICE(item->data);
         DeviceEntry entry = describeDevice(device);

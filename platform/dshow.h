@@ -9,6 +9,8 @@
 
 typedef LONGLONG REFERENCE_TIME;
 
+// SetFormat's answer for a type the pin does not list.
+#define VFW_E_INVALIDMEDIATYPE ((HRESULT)0x80040200u)
 #define VFW_E_ALREADY_CONNECTED ((HRESULT)0x80040204u)
 #define VFW_E_NOT_CONNECTED ((HRESULT)0x80040209u)
 #define VFW_E_NO_ACCEPTABLE_TYPES ((HRESULT)0x80040207u)
@@ -66,6 +68,7 @@ extern const GUID FORMAT_VideoInfo;
 extern const GUID FORMAT_VideoInfo2;
 extern const GUID PIN_CATEGORY_PREVIEW;
 extern const GUID PIN_CATEGORY_CAPTURE;
+extern const GUID MEDIASUBTYPE_RGB32;
 
 enum PIN_DIRECTION { PINDIR_INPUT = 0, PINDIR_OUTPUT = 1 };
 

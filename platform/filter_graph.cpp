@@ -46,10 +46,24 @@ bool wantsRgb24(GstCaps *caps) {
            std::strcmp(format, "BGR") == 0;
 }
 
-GstElement *makeConversion(int width, int height) {
+// Motion JPEG from a camera: Windows' intelligent connect puts its MJPEG
+// decompressor in front of the converter.
+bool isJpeg(GstCaps *caps) {
+    if (gst_caps_is_any(caps) || gst_caps_is_empty(caps))
+        return false;
+    for (guint i = 0; i < gst_caps_get_size(caps); ++i)
+        if (!gst_structure_has_name(gst_caps_get_structure(caps, i), "image/jpeg"))
+            return false;
+    return true;
+}
+
+GstElement *makeConversion(bool decodeJpeg, int width, int height) {
     GstElement *bin = gst_parse_bin_from_description(
-        "videoconvert ! videoscale ! capsfilter name=size ! videoflip video-direction=vert", TRUE,
-        nullptr);
+        decodeJpeg ? "jpegdec ! videoconvert ! videoscale ! capsfilter name=size ! "
+                     "videoflip video-direction=vert"
+                   : "videoconvert ! videoscale ! capsfilter name=size ! "
+                     "videoflip video-direction=vert",
+        TRUE, nullptr);
     if (!bin)
         return nullptr;
     GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
@@ -81,6 +95,19 @@ struct Mailbox {
         std::lock_guard<std::mutex> lock(mutex);
         events.push_back({code, param1, param2, std::chrono::steady_clock::now() + after});
         arrived.notify_one();
+    }
+
+    // Takes back the first error told, which a failed Run answers with
+    // instead; E_FAIL when none was.
+    HRESULT takeError() {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto at = events.begin(); at != events.end(); ++at)
+            if (at->code == EC_ERRORABORT) {
+                const auto error = static_cast<HRESULT>(at->param1);
+                events.erase(at);
+                return error;
+            }
+        return E_FAIL;
     }
 
     std::shared_ptr<CameraWatch> currentWatch() {
@@ -174,8 +201,9 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
             stateChangeBound, changing_);
         settling_ = !done;
         running_ = !done || *result != GST_STATE_CHANGE_FAILURE;
+        // A camera that fails while starting has said why on the way.
         if (!running_)
-            return E_FAIL;
+            return mailbox_->takeError();
         return !done || *result == GST_STATE_CHANGE_ASYNC ? S_FALSE : S_OK;
     }
 
@@ -323,7 +351,7 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
         if (wantsRgb24(accepted)) {
             int width, height;
             out->frameSize(&width, &height);
-            linked = linkThroughConversion(out->pad(), in->pad(), width, height);
+            linked = linkThroughConversion(out->pad(), in->pad(), isJpeg(offered), width, height);
             // What the conversion will deliver, for the grabber to tell.
             if (linked)
                 in->setFrameSize(width, height);
@@ -339,8 +367,8 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
         return S_OK;
     }
 
-    bool linkThroughConversion(GstPad *out, GstPad *in, int width, int height) {
-        GstElement *conversion = makeConversion(width, height);
+    bool linkThroughConversion(GstPad *out, GstPad *in, bool decodeJpeg, int width, int height) {
+        GstElement *conversion = makeConversion(decodeJpeg, width, height);
         if (!conversion)
             return false;
         gst_bin_add(GST_BIN(pipeline_), conversion);

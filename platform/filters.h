@@ -8,9 +8,8 @@
 #include <gst/gst.h>
 
 // The capture filter around a source element, which it takes over; `device` is
-// the device the source was made from.
-HRESULT createCaptureFilter(GstElement *source, GstDevice *device, int defaultWidth,
-                            int defaultHeight, const GUID &subtype, IBaseFilter **out);
+// the device the source was made from, whose caps are the formats it lists.
+HRESULT createCaptureFilter(GstElement *source, GstDevice *device, IBaseFilter **out);
 // A moniker for `device`.
 HRESULT createMoniker(GstDevice *device, IMoniker **out);
 

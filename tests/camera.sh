@@ -3,7 +3,8 @@
 # (tests/virtual_camera.sh) found through GStreamer's device monitor, on an X
 # server of its own. Cases: every common format reaches the screen upright,
 # mirrored and in the right colours; a camera lost and back; a camera plugged
-# in after start; a camera named; PipeWire frozen, dying, or started late.
+# in after start; a camera named; PipeWire frozen, dying, or started late; a
+# camera of another shape cut to the window's.
 # Usage: tests/camera.sh CLOAKCAM WM_CLOSE
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -151,5 +152,20 @@ quit
 kill -CONT "${vcam_daemons[0]}"
 pass "ended $((($(date +%s%N) - started) / 1000000)) ms after Escape"
 vcam_withdraw "Test Camera"
+
+# A camera wider than the window is cut to the window's shape, not squashed:
+# the red bands on the outer eighths of its picture stay out of sight, and the
+# bars fill the window as they would from a camera of its shape.
+context="16:9 camera cut to the window's shape"
+vcam_publish "Wide Camera" "video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1" smpte 160
+launch
+expect_bars
+for x in 0 319; do
+    read -r r g b <<<"$(colour_at $x 120)"
+    ((r < 150 || g > 60 || b > 60)) || fail "red band at the window's edge, x $x"
+done
+quit
+vcam_withdraw "Wide Camera"
+pass
 
 echo "camera: $passed passed, 0 failed"

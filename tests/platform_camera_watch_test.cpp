@@ -262,3 +262,17 @@ TEST(CameraStart, BusyOrFormatlessCameraIsOneErrorEvent) {
         std::printf("[ figures  ] start to event: %lld ms\n", ms(said));
     }
 }
+
+// A camera node the user may not open fails the graph's start with the reason
+// Windows gives for a camera it may not use, and nothing more is said.
+TEST(CameraStart, ACameraTheUserMayNotOpenIsAccessDenied) {
+    CoInitialize(nullptr);
+    FakeCamera camera(320, 240, plain(red));
+    camera.refuse(fake_camera::Refusal::Denied);
+    StderrLines stderrLines;
+    CaptureGraph graph(false);
+    Events events(graph.graph);
+    EXPECT_EQ(graph.control->Run(), E_ACCESSDENIED);
+    EXPECT_EQ(events.next(milliseconds(300)).code, 0) << "said once, by Run";
+    EXPECT_TRUE(stderrLines.lines().empty()) << stderrLines.text();
+}

@@ -1,10 +1,16 @@
 #include "platform/device_list.h"
+#include "platform/locked_cameras.h"
 #include "platform_fake_camera.h"
 #include "platform_pins.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -125,4 +131,111 @@ TEST(DeviceEnum, ListsCamerasWithTheirNameAndPath) {
         EXPECT_EQ(filter->Release(), 0u);
         EXPECT_EQ(monikers->Release(), 0u);
     }
+}
+
+namespace {
+
+// Video nodes described as the system describes them, in a folder of the
+// test's own that anyone may read.
+class NodeTree {
+  public:
+    NodeTree() {
+        char folder[] = "/tmp/cloakcam-nodes.XXXXXX";
+        root_ = mkdtemp(folder);
+        roots.classes = root_ + "/class";
+        roots.devices = root_ + "/dev";
+        roots.udev = root_ + "/udev";
+        for (const std::string &made : {root_, roots.classes, roots.devices, roots.udev}) {
+            std::filesystem::create_directories(made);
+            std::filesystem::permissions(made, std::filesystem::perms(0755));
+        }
+    }
+    ~NodeTree() { std::filesystem::remove_all(root_); }
+
+    // A node; `mode` 0 for one nobody but root may open, no `udev` data
+    // when empty.
+    void add(const std::string &node, const std::string &dev, int mode, const std::string &name,
+             const std::string &udev) {
+        write(roots.classes + "/" + node + "/name", name);
+        write(roots.classes + "/" + node + "/dev", dev);
+        write(roots.devices + "/" + node, "", mode);
+        if (!udev.empty())
+            write(roots.udev + "/c" + dev, udev);
+    }
+
+    VideoNodeRoots roots;
+
+  private:
+    static void write(const std::string &path, const std::string &text, int mode = 0644) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::filesystem::permissions(std::filesystem::path(path).parent_path(),
+                                     std::filesystem::perms(0755));
+        std::ofstream(path) << text << "\n";
+        std::filesystem::permissions(path, std::filesystem::perms(mode));
+    }
+
+    std::string root_;
+};
+
+// The locked nodes as "name=path" lines, found by a process of a user other
+// than root, which may open anything.
+std::string lockedAsUser(const VideoNodeRoots &roots) {
+    int pipe[2];
+    if (::pipe(pipe) != 0)
+        return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipe[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        std::string found;
+        for (const LockedNode &node : findLockedNodes(roots))
+            found += node.name + "=" + node.path + "\n";
+        _exit(::write(pipe[1], found.data(), found.size()) == ssize_t(found.size()) ? 0 : 3);
+    }
+    close(pipe[1]);
+    std::string found;
+    char buffer[512];
+    for (ssize_t got; (got = read(pipe[0], buffer, sizeof buffer)) > 0;)
+        found.append(buffer, got);
+    close(pipe[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return found;
+}
+
+} // namespace
+
+// A capture node the user may not open is listed, so that using it can say
+// why it fails; nodes the user may open (GStreamer lists those), nodes that
+// capture nothing and nodes udev has not described are not.
+TEST(LockedCameras, ListsCaptureNodesTheUserMayNotOpen) {
+    struct Node {
+        const char *node, *dev;
+        int mode;
+        const char *name, *udev;
+    };
+    const Node nodes[] = {
+        {"video0", "81:0", 0, "uvcvideo",
+         "E:ID_V4L_CAPABILITIES=:capture:\nE:ID_V4L_PRODUCT=Desk Camera"},
+        {"video1", "81:1", 0, "uvcvideo", "E:ID_V4L_CAPABILITIES=:"},
+        {"video2", "81:2", 0666, "Open Camera", "E:ID_V4L_CAPABILITIES=:capture:"},
+        {"video3", "81:3", 0, "Side Camera", "E:ID_V4L_CAPABILITIES=:capture:"},
+        {"video4", "81:4", 0, "Unknown", ""},
+        {"radio0", "81:5", 0, "Radio", "E:ID_V4L_CAPABILITIES=:capture:"},
+    };
+    NodeTree tree;
+    for (const Node &n : nodes)
+        tree.add(n.node, n.dev, n.mode, n.name, n.udev);
+    // Listed by sysfs, gone from /dev.
+    tree.add("video5", "81:6", 0, "Gone", "E:ID_V4L_CAPABILITIES=:capture:");
+    std::filesystem::remove(tree.roots.devices + "/video5");
+
+    const std::string found = lockedAsUser(tree.roots);
+    const std::string dev = tree.roots.devices;
+    EXPECT_TRUE(found == "Desk Camera=" + dev + "/video0\nSide Camera=" + dev + "/video3\n" ||
+                found == "Side Camera=" + dev + "/video3\nDesk Camera=" + dev + "/video0\n")
+        << found;
+    EXPECT_TRUE(findLockedNodes({tree.roots.classes + "/none", dev, tree.roots.udev}).empty());
 }

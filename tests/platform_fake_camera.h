@@ -5,7 +5,9 @@
 // video input category lists "Fake Camera" (path /dev/fake-video0), and binding
 // it gives a live source that shows the given picture at 30 frames a second.
 // Build the graph while the FakeCamera is alive; the picture is taken when the
-// source is made.
+// source is made. The device lists RGB at the picture's size and at 320 x 240,
+// or the formats it is made to offer; its sources scale and convert the
+// picture to whichever of them they are held to.
 //
 // The camera can fail and be pulled out and plugged back in: fail() makes every
 // source made so far stop the way a real camera's does (an error, or the end
@@ -21,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -33,14 +36,16 @@ struct Picture {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> rgb; // rows of width * 3 bytes, top row first
+    std::string offered;      // the device's caps, or empty for the usual two
 };
 
 // How a source stops: as Video4Linux reports a camera pulled out, or a driver
 // fault, or with the end of the stream, or without a word (a camera service
 // that died).
 enum class Failure { Unplugged, DriverError, EndOfStream, Silent };
-// How a source fails to start.
-enum class Refusal { None, Busy, NoFormat };
+// How a source fails to start: busy once it streams, without a format it
+// can send, or unable to open a node the user may not open.
+enum class Refusal { None, Busy, NoFormat, Denied };
 
 inline Picture &current() {
     static Picture picture;
@@ -72,6 +77,15 @@ inline GstCaps *pictureCaps(const Picture &picture) {
     return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGB", "width", G_TYPE_INT,
                                picture.width, "height", G_TYPE_INT, picture.height, "framerate",
                                GST_TYPE_FRACTION, 30, 1, nullptr);
+}
+
+inline GstCaps *offeredCaps(const Picture &picture) {
+    if (!picture.offered.empty())
+        return gst_caps_from_string(picture.offered.c_str());
+    GstCaps *caps = pictureCaps(picture);
+    if (picture.width != 320 || picture.height != 240)
+        gst_caps_append(caps, pictureCaps({320, 240, {}, {}}));
+    return caps;
 }
 
 // What one source feeds, and how it refuses to.
@@ -144,10 +158,57 @@ inline GstPadProbeReturn failed(GstPad *pad, GstPadProbeInfo *info, gpointer bor
     return GST_PAD_PROBE_HANDLED;
 }
 
+// A source that fails to open as Video4Linux's does on a node the user may
+// not open: an error, and a failed state change.
+inline GstElementClass *&lockedParent() {
+    static GstElementClass *parent = nullptr;
+    return parent;
+}
+
+inline GstStateChangeReturn openLocked(GstElement *element, GstStateChange transition) {
+    if (transition == GST_STATE_CHANGE_NULL_TO_READY) {
+        GST_ELEMENT_ERROR(element, RESOURCE, OPEN_READ_WRITE,
+                          ("Could not open device '%s' for reading and writing.", path()),
+                          ("system error: Permission denied"));
+        return GST_STATE_CHANGE_FAILURE;
+    }
+    return lockedParent()->change_state(element, transition);
+}
+
+inline void lockedClassInit(gpointer klass, gpointer) {
+    static GstStaticPadTemplate src =
+        GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS_ANY);
+    auto *element = GST_ELEMENT_CLASS(klass);
+    lockedParent() = GST_ELEMENT_CLASS(g_type_class_peek_parent(klass));
+    element->change_state = openLocked;
+    gst_element_class_add_static_pad_template(element, &src);
+    gst_element_class_set_static_metadata(element, "Locked camera", "Source/Video",
+                                          "A camera node the user may not open", "cloakcam");
+}
+
+inline void lockedInit(GTypeInstance *instance, gpointer klass) {
+    GstPadTemplate *src = gst_element_class_get_pad_template(GST_ELEMENT_CLASS(klass), "src");
+    gst_element_add_pad(GST_ELEMENT(instance), gst_pad_new_from_template(src, "src"));
+}
+
+inline GstElement *createLocked() {
+    static GType type = g_type_register_static_simple(
+        GST_TYPE_ELEMENT, "CloakcamFakeLockedSource", sizeof(GstElementClass), lockedClassInit,
+        sizeof(GstElement), lockedInit, GTypeFlags(0));
+    return GST_ELEMENT(g_object_new(type, nullptr));
+}
+
 inline GstElement *createElement(GstDevice *, const gchar *) {
+    if (refusal() == Refusal::Denied)
+        return createLocked();
     const Picture &picture = current();
+    const bool jpeg = picture.offered.rfind("image/jpeg", 0) == 0;
     GstElement *bin = gst_parse_bin_from_description(
-        "appsrc name=feed format=time ! imagefreeze name=freeze is-live=true", TRUE, nullptr);
+        jpeg ? "appsrc name=feed format=time ! imagefreeze name=freeze is-live=true ! videoscale ! "
+               "videoconvert ! jpegenc"
+             : "appsrc name=feed format=time ! imagefreeze name=freeze is-live=true ! videoscale ! "
+               "videoconvert",
+        TRUE, nullptr);
     GstElement *source = gst_bin_get_by_name(GST_BIN(bin), "feed");
     if (refusal() == Refusal::None) {
         GstCaps *caps = pictureCaps(picture);
@@ -182,7 +243,7 @@ inline GType deviceType() {
 
 // A new device object for the camera, floating.
 inline GstDevice *makeDevice() {
-    GstCaps *caps = pictureCaps(current());
+    GstCaps *caps = offeredCaps(current());
     GstStructure *properties =
         gst_structure_new("properties", "device.path", G_TYPE_STRING, path(), nullptr);
     GObject *device =
@@ -266,11 +327,13 @@ inline const bool providerRegistered = (registerProvider(), true);
 
 class FakeCamera {
   public:
-    // `rgb` holds height rows of width * 3 bytes, top row first.
-    FakeCamera(int width, int height, std::vector<uint8_t> rgb) {
+    // `rgb` holds height rows of width * 3 bytes, top row first; `offered`,
+    // caps in GStreamer's words, replaces the usual formats.
+    FakeCamera(int width, int height, std::vector<uint8_t> rgb, const char *offered = "") {
         fake_camera::registerProvider();
         fake_camera::refusal() = fake_camera::Refusal::None;
-        plug(width, height, std::move(rgb));
+        fake_camera::current() = {width, height, std::move(rgb), offered};
+        plug();
     }
     ~FakeCamera() {
         fake_camera::present() = false;
@@ -296,7 +359,7 @@ class FakeCamera {
 
     // Plugs the camera back in, now showing `rgb`.
     void plug(int width, int height, std::vector<uint8_t> rgb) {
-        fake_camera::current() = {width, height, std::move(rgb)};
+        fake_camera::current() = {width, height, std::move(rgb), {}};
         fake_camera::present() = true;
         fake_camera::announce();
     }

@@ -6,9 +6,12 @@
 # gstreamer1.0-pipewire, gstreamer1.0-tools and dbus.
 #
 #   vcam_up                          the session, with PipeWire running
-#   vcam_publish NAME CAPS [PATTERN] a camera called NAME giving CAPS (raw
+#   vcam_publish NAME CAPS [PATTERN] [BANDS]
+#                                    a camera called NAME giving CAPS (raw
 #                                    video or image/jpeg) of videotestsrc
-#                                    PATTERN (default smpte)
+#                                    PATTERN (default smpte), narrowed by
+#                                    red bands BANDS pixels wide on either
+#                                    side when given
 #   vcam_withdraw NAME               the camera unplugged
 #   vcam_pipewire_down / _up         the PipeWire daemon dies / comes back
 #   vcam_down                        everything ended
@@ -62,12 +65,20 @@ vcam_listed() {
 }
 
 vcam_publish() {
-    local name=$1 caps=$2 pattern=${3:-smpte} encode=""
+    local name=$1 caps=$2 pattern=${3:-smpte} bands=${4:-0} encode="" shape="" width height
     case $caps in
     image/jpeg*) encode="video/x-raw,${caps#image/jpeg,} ! jpegenc !" ;;
     esac
+    if ((bands > 0)); then
+        width=$(sed -E 's/.*width=([0-9]+).*/\1/' <<<"$caps")
+        height=$(sed -E 's/.*height=([0-9]+).*/\1/' <<<"$caps")
+        # Filters writing straight into pipewiresink's buffers get empty
+        # ones; these write into their own, which it copies.
+        shape="video/x-raw,width=$((width - 2 * bands)),height=$height ! videobox"
+        shape+=" left=-$bands right=-$bands fill=red ! videoconvert ! identity drop-allocation=true !"
+    fi
     # shellcheck disable=SC2086
-    gst-launch-1.0 -q videotestsrc is-live=true pattern="$pattern" ! $encode "$caps" ! \
+    gst-launch-1.0 -q videotestsrc is-live=true pattern="$pattern" ! $shape $encode "$caps" ! \
         pipewiresink mode=provide \
         "stream-properties=\"props,media.class=Video/Source,media.role=Camera,node.description=\\\"$name\\\"\"" \
         >>"$XDG_RUNTIME_DIR/cameras.log" 2>&1 &
