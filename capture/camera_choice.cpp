@@ -50,5 +50,8 @@ int findCamera(const std::vector<CameraName> &cameras, const CameraName &camera,
 std::string describeCamera(const CameraName &camera) {
     if (camera.name.empty() || camera.name == camera.path)
         return camera.path;
+    // Windows' device paths (\\?\usb#vid_...) say nothing a user can read.
+    if (camera.path.rfind("\\\\?\\", 0) == 0)
+        return camera.name;
     return camera.path + " (" + camera.name + ")";
 }

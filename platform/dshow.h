@@ -68,7 +68,6 @@ extern const GUID FORMAT_VideoInfo;
 extern const GUID FORMAT_VideoInfo2;
 extern const GUID PIN_CATEGORY_PREVIEW;
 extern const GUID PIN_CATEGORY_CAPTURE;
-extern const GUID MEDIASUBTYPE_RGB32;
 
 enum PIN_DIRECTION { PINDIR_INPUT = 0, PINDIR_OUTPUT = 1 };
 

@@ -49,6 +49,7 @@ TEST(CameraChoice, NamedByPathOrNameElseTheFirstOrThePattern) {
     EXPECT_EQ(findCamera(cameras, {"Back", "/dev/video4"}, cameras), -1);
     EXPECT_EQ(findCamera(cameras, {"Back", "/dev/video2"}, cameras), 1);
     EXPECT_EQ(describeCamera({"Named", "Named"}), "Named");
+    EXPECT_EQ(describeCamera({"Named", "\\\\?\\usb#vid_046d#1&2\\global"}), "Named");
 }
 
 TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
@@ -57,8 +58,7 @@ TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
     EXPECT_FALSE(status.returned());
 
     status.start({"Desk", "/dev/video0"});
-    EXPECT_EQ(status.lose("it is busy"),
-              "cannot use camera /dev/video0 (Desk): it is busy");
+    EXPECT_EQ(status.lose("it is busy"), "cannot use camera /dev/video0 (Desk): it is busy");
     EXPECT_EQ(status.lose("it failed"), "") << "one line per loss";
     EXPECT_TRUE(status.returned());
     EXPECT_FALSE(status.returned()) << "one graph per return";
