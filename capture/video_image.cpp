@@ -6,6 +6,17 @@
 #include "capture/camera_list.h"
 #include "common/message.h"
 
+namespace {
+
+// Seconds since the program's camera object was made: the pattern's ball
+// starts its path at the same place on every run.
+double secondsSinceStart() {
+    static const CameraSession::Millis origin = steadyNow();
+    return static_cast<double>(steadyNow() - origin) / 1000;
+}
+
+} // namespace
+
 void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count) {
     long size = frameSize < 0 ? 0 : frameSize;
     if (size > 3L * count)
@@ -31,6 +42,7 @@ getVideoImage::getVideoImage(int width, int height)
     for (int i = 0; i < count; ++i)
         pixels[i] = new Pixel;
     bufferSize = count * 3;
+    secondsSinceStart();
     // Black until the camera delivers its first picture. The size goes through
     // ULONG: GCC cannot see that a LONG product of the frame size is never
     // negative and refuses (-Walloc-size-larger-than) a size that could be.
@@ -59,7 +71,7 @@ void getVideoImage::updateImage() {
     carryOut(session.next(steadyNow()));
     bool fetched = false;
     if (pattern) {
-        pattern->draw(buffer, static_cast<double>(steadyNow()) / 1000);
+        pattern->draw(buffer, secondsSinceStart());
         bufferSize = count * 3;
         fetched = true;
     } else if (session.state() != CameraStatus::State::Lost) {
