@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # cloakcam against cameras it did not make: virtual PipeWire cameras
-# (tests/virtual_camera.sh) found through GStreamer's device monitor, on an X
+# (tests/equipment/virtual_camera.sh) found through GStreamer's device monitor, on an X
 # server of its own. Cases: every common format reaches the screen upright,
 # mirrored and in the right colours; a camera lost and back; a camera plugged
 # in after start; a camera named; PipeWire frozen, dying, or started late; a
@@ -10,8 +10,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=end_to_end.sh
 source "$here/end_to_end.sh" camera "$1" "$2"
-# shellcheck source=virtual_camera.sh
-source "$here/virtual_camera.sh"
+# shellcheck source=equipment/virtual_camera.sh
+source "$here/equipment/virtual_camera.sh"
 # shellcheck source=camera_session.sh
 source "$here/camera_session.sh"
 

@@ -2,7 +2,7 @@
 
 #include "capture/sample_counter.h"
 #include "platform_capture_graph.h"
-#include "platform_fake_camera.h"
+#include "equipment/fake_camera.h"
 
 #include <gtest/gtest.h>
 

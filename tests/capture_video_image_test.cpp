@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "platform_fake_camera.h"
+#include "equipment/fake_camera.h"
 #include "stderr_lines.h"
 
 namespace {

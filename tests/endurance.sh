@@ -23,8 +23,8 @@ fi
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=end_to_end.sh
 source "$here/end_to_end.sh" endurance "$1" "$2"
-# shellcheck source=virtual_camera.sh
-source "$here/virtual_camera.sh"
+# shellcheck source=equipment/virtual_camera.sh
+source "$here/equipment/virtual_camera.sh"
 # shellcheck source=camera_session.sh
 source "$here/camera_session.sh"
 

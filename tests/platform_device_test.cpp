@@ -1,6 +1,6 @@
 #include "platform/device_list.h"
 #include "platform/locked_cameras.h"
-#include "platform_fake_camera.h"
+#include "equipment/fake_camera.h"
 #include "platform_pins.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "platform_capture_graph.h"
-#include "platform_fake_camera.h"
+#include "equipment/fake_camera.h"
 #include "platform_pins.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows cloakcam under Wine against the project's DirectShow test camera
-# (windows/test_camera), each case on an X server of its own, with the cameras
+# (tests/equipment/test_camera), each case on an X server of its own, with the cameras
 # it names registered for it alone. Cases: the picture upright, mirrored, in
 # its colours and neither squashed nor cropped off centre from a camera at
 # 320x240 and from one whose own size is 640x480; a camera offering 640x480

@@ -46,7 +46,7 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=windows/mingw-w64-x86_64.cmake \
 cmake --build "$build" -j"$(nproc)"
 # The end-to-end test closes windows the way a window manager does, with a
 # small X program of the Linux build's.
-g++ -O1 -o "$build/wm_close" tests/wm_close.cpp -lX11
+g++ -O1 -o "$build/wm_close" tests/equipment/wm_close.cpp -lX11
 # A console program: its messages reach a double-click's console and the
 # command prompt that waits for it (README.txt says so).
 [[ $(x86_64-w64-mingw32-objdump -p "$build/app/cloakcam.exe") == *"(Windows CUI)"* ]] ||
@@ -84,7 +84,7 @@ timing "Wine set-up"
 # Windows text mode ends lines with CR LF; the summary line is read as plain
 # text, so the CRs go.
 status=0
-timeout 120 "$wine" "$build/windows/capture_check.exe" < /dev/null | tr -d '\r' || status=$?
+timeout 120 "$wine" "$build/tests/windows/capture_check.exe" < /dev/null | tr -d '\r' || status=$?
 if [ "$status" -eq 124 ]; then
     echo "windows: capture_check.exe did not finish within 120 s" >&2
 fi
@@ -111,7 +111,7 @@ timing "end-to-end runs"
 # The project's DirectShow test camera in the prefix's video input category,
 # registered by each case with the cameras it wants.
 if ! WINE=$wine WINESERVER=$wineserver timeout 900 tests/wine_camera.sh \
-    "$build/app/cloakcam.exe" "$build/windows/test_camera/test_camera.dll"; then
+    "$build/app/cloakcam.exe" "$build/tests/windows/test_camera/test_camera.dll"; then
     status=1
 fi
 timing "camera cases"

@@ -1,5 +1,5 @@
-#ifndef CLOAKCAM_TESTS_PLATFORM_FAKE_CAMERA_H
-#define CLOAKCAM_TESTS_PLATFORM_FAKE_CAMERA_H
+#ifndef CLOAKCAM_TESTS_EQUIPMENT_FAKE_CAMERA_H
+#define CLOAKCAM_TESTS_EQUIPMENT_FAKE_CAMERA_H
 
 // A camera for tests on machines without one. While a FakeCamera exists, the
 // video input category lists "Fake Camera" (path /dev/fake-video0), and binding
