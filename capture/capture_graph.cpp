@@ -9,6 +9,7 @@
 #include "capture/format_choice.h"
 #include "capture/media_type.h"
 #include "common/message.h"
+#include "common/pins_and_types.h"
 
 namespace {
 
@@ -331,23 +332,11 @@ void getVideoImage::releaseGraph() {
 }
 
 HRESULT getVideoImage::findPin(IBaseFilter *filter, PIN_DIRECTION direction, IPin **pin) {
-    IEnumPins *pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins)) || !pins)
+    IPin *found = firstPin(filter, direction);
+    if (!found)
         return E_FAIL;
-    IPin *candidate = nullptr;
-    HRESULT result = E_FAIL;
-    while (pins->Next(1, &candidate, NULL) == S_OK) {
-        PIN_DIRECTION candidateDirection;
-        if (SUCCEEDED(candidate->QueryDirection(&candidateDirection)) &&
-            candidateDirection == direction) {
-            *pin = candidate;
-            result = S_OK;
-            break;
-        }
-        candidate->Release();
-    }
-    pins->Release();
-    return result;
+    *pin = found;
+    return S_OK;
 }
 
 IPin *getVideoImage::getPin(IBaseFilter *filter, PIN_DIRECTION direction) {

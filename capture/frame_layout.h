@@ -4,7 +4,7 @@
 // A camera's pictures as they come, in whatever format and size it sends, and
 // how they are brought to the picture the program draws.
 
-#include "capture/directshow.h"
+#include "common/directshow.h"
 
 // The formats the program turns into its picture itself. Windows converts
 // others (MJPG among them) to RGB24 before the program sees them.
@@ -13,8 +13,8 @@ enum class PixelFormat { Rgb24, Rgb32, Yuy2, Uyvy, Nv12, I420 };
 // Where a picture's bytes lie.
 struct FrameLayout {
     PixelFormat format;
-    int width;  // pixels shown in a row
-    int height; // rows shown
+    int width;    // pixels shown in a row
+    int height;   // rows shown
     bool topDown; // the first row in memory is the top one
     long stride;  // bytes from one row of the first plane to the next
 

@@ -2,22 +2,6 @@
 
 #include <cstdlib>
 
-void freeMediaType(AM_MEDIA_TYPE &type) {
-    if (type.cbFormat != 0)
-        CoTaskMemFree(type.pbFormat);
-    if (type.pUnk)
-        type.pUnk->Release();
-    type.pbFormat = nullptr;
-    type.pUnk = nullptr;
-}
-
-void deleteMediaType(AM_MEDIA_TYPE *type) {
-    if (!type)
-        return;
-    freeMediaType(*type);
-    CoTaskMemFree(type);
-}
-
 BITMAPINFOHEADER *bitmapHeader(const AM_MEDIA_TYPE &type) {
     if (!type.pbFormat)
         return nullptr;

@@ -3,13 +3,7 @@
 
 // What the program does with DirectShow media types, on any system.
 
-#include "capture/directshow.h"
-
-// Frees a media type's contents, as the base-class library's FreeMediaType;
-// Windows SDKs declare no function for this outside that library.
-void freeMediaType(AM_MEDIA_TYPE &type);
-// Frees a media type the platform allocated for us, contents and all.
-void deleteMediaType(AM_MEDIA_TYPE *type);
+#include "common/directshow.h"
 
 // The picture header of a video type, whichever of the two video format
 // blocks it has; null for any other.

@@ -85,8 +85,7 @@ struct CaptureGraph {
         header.biCompression = BI_RGB;
         header.biSizeImage = sampleBytes;
         EXPECT_EQ(config->SetFormat(format), S_OK);
-        CoTaskMemFree(format->pbFormat);
-        CoTaskMemFree(format);
+        deleteMediaType(format);
         config->Release();
 
         IPin *capturePin = firstPin(capture, PINDIR_OUTPUT);

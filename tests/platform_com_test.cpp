@@ -1,4 +1,4 @@
-#include "platform/qedit.h"
+#include "platform/directshow/qedit.h"
 
 #include <gtest/gtest.h>
 

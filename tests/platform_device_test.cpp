@@ -1,6 +1,6 @@
-#include "platform/device_list.h"
-#include "platform/locked_cameras.h"
 #include "equipment/fake_camera.h"
+#include "platform/devices/device_list.h"
+#include "platform/devices/locked_cameras.h"
 #include "platform_pins.h"
 
 #include <gtest/gtest.h>
@@ -64,8 +64,7 @@ int formatWidth(IBaseFilter *filter) {
     AM_MEDIA_TYPE *type = nullptr;
     EXPECT_EQ(config->GetFormat(&type), S_OK);
     int width = reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat)->bmiHeader.biWidth;
-    CoTaskMemFree(type->pbFormat);
-    CoTaskMemFree(type);
+    deleteMediaType(type);
     config->Release();
     pin->Release();
     return width;

@@ -1,5 +1,5 @@
-#include "platform_capture_graph.h"
 #include "equipment/fake_camera.h"
+#include "platform_capture_graph.h"
 #include "platform_pins.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +13,6 @@ struct CameraFilter {
     FakeCamera camera{640, 480, std::vector<uint8_t>(640 * 480 * 3, 90)};
     IBaseFilter *filter = firstVideoInput();
 };
-
-void freeType(AM_MEDIA_TYPE *type) {
-    CoTaskMemFree(type->pbFormat);
-    CoTaskMemFree(type);
-}
 
 } // namespace
 
@@ -53,7 +48,7 @@ TEST(CaptureFilter, StreamConfigDescribesAndRecordsTheSize) {
     info->bmiHeader.biWidth = 320;
     info->bmiHeader.biHeight = -240;
     EXPECT_EQ(config->SetFormat(type), S_OK);
-    freeType(type);
+    deleteMediaType(type);
     ASSERT_EQ(config->GetFormat(&type), S_OK);
     info = reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat);
     EXPECT_EQ(info->bmiHeader.biWidth, 320);
@@ -61,7 +56,7 @@ TEST(CaptureFilter, StreamConfigDescribesAndRecordsTheSize) {
     EXPECT_EQ(info->bmiHeader.biSizeImage, 960u * 240);
     type->formattype = MEDIATYPE_Video;
     EXPECT_EQ(config->SetFormat(type), E_INVALIDARG);
-    freeType(type);
+    deleteMediaType(type);
 
     // The device's own formats, each a type SetFormat takes.
     int count = 0, size = 0;
@@ -76,7 +71,7 @@ TEST(CaptureFilter, StreamConfigDescribesAndRecordsTheSize) {
         EXPECT_EQ(info->bmiHeader.biWidth, sizes[i][0]);
         EXPECT_EQ(caps.MaxOutputSize.cy, sizes[i][1]);
         EXPECT_EQ(config->SetFormat(type), S_OK);
-        freeType(type);
+        deleteMediaType(type);
     }
     EXPECT_EQ(config->GetStreamCaps(count, &type, reinterpret_cast<BYTE *>(&caps)), S_FALSE);
 
@@ -110,7 +105,7 @@ TEST(SampleGrabber, ReportsWhyThereIsNoSample) {
     VIDEO_STREAM_CONFIG_CAPS caps;
     ASSERT_EQ(config->GetStreamCaps(1, &small, reinterpret_cast<BYTE *>(&caps)), S_OK);
     ASSERT_EQ(config->SetFormat(small), S_OK);
-    freeType(small);
+    deleteMediaType(small);
     config->Release();
     ASSERT_EQ(graph->Connect(out, in), S_OK);
     // The size the conversion delivers, known before anything streams.
@@ -119,7 +114,7 @@ TEST(SampleGrabber, ReportsWhyThereIsNoSample) {
     const auto *info = reinterpret_cast<const VIDEOINFOHEADER *>(connected.pbFormat);
     EXPECT_EQ(info->bmiHeader.biWidth, 320);
     EXPECT_EQ(info->bmiHeader.biHeight, 240);
-    CoTaskMemFree(connected.pbFormat);
+    freeMediaType(connected);
     EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), E_INVALIDARG);
     EXPECT_EQ(grabber->SetBufferSamples(TRUE), S_OK);
     EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
@@ -169,8 +164,7 @@ TEST(FilterGraph, ConnectAndAddFilterRefuseWhatTheyCannotDo) {
     AM_MEDIA_TYPE *format = nullptr;
     ASSERT_EQ(config->GetFormat(&format), S_OK);
     EXPECT_EQ(config->SetFormat(format), VFW_E_ALREADY_CONNECTED);
-    CoTaskMemFree(format->pbFormat);
-    CoTaskMemFree(format);
+    deleteMediaType(format);
     config->Release();
 
     EXPECT_TRUE(SUCCEEDED(control->Run()));

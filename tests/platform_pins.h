@@ -1,27 +1,9 @@
 #ifndef CLOAKCAM_TESTS_PLATFORM_PINS_H
 #define CLOAKCAM_TESTS_PLATFORM_PINS_H
 
-// Reaching pins the way the capture code does.
+// Reaching the stand-in's objects and pins the way the capture code does.
 
-#include "platform/qedit.h"
-
-// The first pin of `filter` facing `wanted`, with a reference, or nullptr.
-inline IPin *firstPin(IBaseFilter *filter, PIN_DIRECTION wanted) {
-    IEnumPins *pins = nullptr;
-    if (filter->EnumPins(&pins) != S_OK)
-        return nullptr;
-    IPin *pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION direction;
-        pin->QueryDirection(&direction);
-        if (direction == wanted)
-            break;
-        pin->Release();
-        pin = nullptr;
-    }
-    pins->Release();
-    return pin;
-}
+#include "common/pins_and_types.h"
 
 template <typename T> T *create(const CLSID &clsid, const IID &iid) {
     void *object = nullptr;

@@ -1,4 +1,4 @@
-#include "platform/pipewire_link.h"
+#include "platform/devices/pipewire_link.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform_capture_graph.h"
 #include "equipment/fake_camera.h"
+#include "platform_capture_graph.h"
 #include "platform_pins.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +14,6 @@ GUID fourcc(const char code[5]) {
     GUID subtype = MEDIATYPE_Video;
     subtype.Data1 = GST_STR_FOURCC(code);
     return subtype;
-}
-
-void freeType(AM_MEDIA_TYPE *type) {
-    CoTaskMemFree(type->pbFormat);
-    CoTaskMemFree(type);
 }
 
 BITMAPINFOHEADER &header(AM_MEDIA_TYPE *type) {
@@ -49,7 +44,7 @@ struct Offering {
         if (interval)
             reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat)->AvgTimePerFrame = interval;
         const HRESULT result = config->SetFormat(type);
-        freeType(type);
+        deleteMediaType(type);
         return result;
     }
 
@@ -193,9 +188,9 @@ TEST(StreamConfig, ListsTheFormatsTheDeviceOffers) {
             AM_MEDIA_TYPE *current = nullptr;
             ASSERT_EQ(config->GetFormat(&current), S_OK);
             EXPECT_EQ(current->subtype, i == 0 ? expected.subtype : c.listed[i - 1].subtype);
-            freeType(current);
+            deleteMediaType(current);
             EXPECT_EQ(config->SetFormat(type), S_OK);
-            freeType(type);
+            deleteMediaType(type);
         }
     }
 }
@@ -251,7 +246,7 @@ TEST(StreamConfig, SetFormatTakesOnlyWhatTheDeviceLists) {
                         t.held);
                 }
             }
-            freeType(current);
+            deleteMediaType(current);
         }
     }
 }
@@ -286,7 +281,7 @@ TEST(StreamConfig, TheGrabberGetsTheCameraAtTheSizeSet) {
         EXPECT_EQ(picture.biWidth, 1280);
         EXPECT_EQ(picture.biHeight, 720);
         EXPECT_EQ(picture.biBitCount, 24);
-        CoTaskMemFree(connected.pbFormat);
+        freeMediaType(connected);
 
         ASSERT_EQ(grabber->SetBufferSamples(TRUE), S_OK);
         EXPECT_TRUE(SUCCEEDED(control->Run()));

@@ -298,19 +298,3 @@ bool copyMediaType(const AM_MEDIA_TYPE &from, AM_MEDIA_TYPE *to) {
         to->pUnk->AddRef();
     return true;
 }
-
-void freeMediaTypeContents(AM_MEDIA_TYPE *type) {
-    CoTaskMemFree(type->pbFormat);
-    type->pbFormat = nullptr;
-    type->cbFormat = 0;
-    if (type->pUnk)
-        type->pUnk->Release();
-    type->pUnk = nullptr;
-}
-
-void deleteMediaType(AM_MEDIA_TYPE *type) {
-    if (!type)
-        return;
-    freeMediaTypeContents(type);
-    CoTaskMemFree(type);
-}

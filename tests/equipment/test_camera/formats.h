@@ -9,6 +9,7 @@
 // audio pin has a format of its own, PCM.
 
 #include "com.h"
+#include "common/pins_and_types.h"
 
 #include <string>
 #include <vector>
@@ -55,7 +56,5 @@ bool fits(const AM_MEDIA_TYPE &type, const Format &capability, Format *fitted);
 // `format`: an intelligent connect proposes partial types.
 bool allows(const AM_MEDIA_TYPE &type, const Format &format);
 bool copyMediaType(const AM_MEDIA_TYPE &from, AM_MEDIA_TYPE *to);
-void freeMediaTypeContents(AM_MEDIA_TYPE *type);
-void deleteMediaType(AM_MEDIA_TYPE *type);
 
 #endif

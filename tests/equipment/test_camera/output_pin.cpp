@@ -100,7 +100,7 @@ HRESULT OutputPin::tryConnection(IPin *receiver, size_t capability, const Format
         }
     }
     if (FAILED(result)) {
-        freeMediaTypeContents(&connectionType);
+        freeMediaType(connectionType);
         return result;
     }
     current = capability;
@@ -148,7 +148,7 @@ void OutputPin::dropConnection() {
     allocator = nullptr;
     input = nullptr;
     connected = nullptr;
-    freeMediaTypeContents(&connectionType);
+    freeMediaType(connectionType);
 }
 
 STDMETHODIMP OutputPin::ReceiveConnection(IPin *, const AM_MEDIA_TYPE *) { return E_UNEXPECTED; }

@@ -1,4 +1,4 @@
-#include "platform/locked_cameras.h"
+#include "platform/devices/locked_cameras.h"
 
 #include <dirent.h>
 #include <unistd.h>

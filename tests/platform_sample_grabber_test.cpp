@@ -1,8 +1,8 @@
 // The program's sample counter on the platform's Sample Grabber.
 
 #include "capture/sample_counter.h"
-#include "platform_capture_graph.h"
 #include "equipment/fake_camera.h"
+#include "platform_capture_graph.h"
 
 #include <gtest/gtest.h>
 

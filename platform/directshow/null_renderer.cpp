@@ -1,8 +1,8 @@
 // The Null Renderer: takes a stream and discards it.
 
-#include "platform/com_object.h"
-#include "platform/filters.h"
-#include "platform/pin.h"
+#include "platform/com/com_object.h"
+#include "platform/directshow/filters.h"
+#include "platform/directshow/pin.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "platform/camera_formats.h"
+#include "platform/directshow/camera_formats.h"
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <gst/video/video.h>
 

@@ -1,8 +1,8 @@
 // The pin shared by all filters, and the bin every filter wraps its elements in.
 
-#include "platform/pin.h"
+#include "platform/directshow/pin.h"
 
-#include "platform/com_object.h"
+#include "platform/com/com_object.h"
 
 Pin::Pin(IBaseFilter &owner, GstPad *pad, PIN_DIRECTION direction, IAMStreamConfig *streamConfig)
     : owner_(owner), pad_(pad), direction_(direction), streamConfig_(streamConfig) {}

@@ -1,27 +1,12 @@
 // The capture graph builder: finds interfaces on filters and their pins, and
 // renders a source's free output pin.
 
-#include "platform/com_object.h"
-#include "platform/filters.h"
+#include "platform/com/com_object.h"
+#include "platform/directshow/filters.h"
+
+#include "common/pins_and_types.h"
 
 namespace {
-
-// Calls `visit` with each pin of `filter` until it returns true; returns that pin
-// with a reference, or nullptr.
-template <typename Visit> IPin *findPin(IBaseFilter *filter, Visit visit) {
-    IEnumPins *pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins)))
-        return nullptr;
-    IPin *pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        if (visit(pin))
-            break;
-        pin->Release();
-        pin = nullptr;
-    }
-    pins->Release();
-    return pin;
-}
 
 bool isFree(IPin *pin) {
     void *own = nullptr;
@@ -33,7 +18,7 @@ bool isFree(IPin *pin) {
 }
 
 IPin *freePin(IBaseFilter *filter, PIN_DIRECTION wanted) {
-    return findPin(filter, [wanted](IPin *pin) {
+    return findPinWhere(filter, [wanted](IPin *pin) {
         PIN_DIRECTION direction;
         pin->QueryDirection(&direction);
         return direction == wanted && isFree(pin);
@@ -61,7 +46,7 @@ class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
             return E_POINTER;
         if (SUCCEEDED(filter->QueryInterface(riid, object)))
             return S_OK;
-        IPin *pin = findPin(filter, [&riid, object](IPin *candidate) {
+        IPin *pin = findPinWhere(filter, [&riid, object](IPin *candidate) {
             PIN_DIRECTION direction;
             candidate->QueryDirection(&direction);
             return direction == PINDIR_OUTPUT && SUCCEEDED(candidate->QueryInterface(riid, object));
@@ -104,7 +89,7 @@ class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
         if (FAILED(source->QueryInterface(IID_IBaseFilter, &found)))
             return E_INVALIDARG;
         auto *filter = static_cast<IBaseFilter *>(found);
-        *pin = findPin(filter, [&](IPin *candidate) {
+        *pin = findPinWhere(filter, [&](IPin *candidate) {
             PIN_DIRECTION own;
             candidate->QueryDirection(&own);
             if (own != direction || (unconnected && !isFree(candidate)))

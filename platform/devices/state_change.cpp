@@ -1,4 +1,4 @@
-#include "platform/state_change.h"
+#include "platform/devices/state_change.h"
 
 #include <condition_variable>
 #include <mutex>

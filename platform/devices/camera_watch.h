@@ -4,13 +4,16 @@
 // What Windows' capture filters tell the graph about their device, told the
 // same way here: EC_DEVICE_LOST when the system stops listing the camera
 // (param2 0) and when it lists it again afterwards (param2 1), EC_ERRORABORT
-// with an HRESULT when it fails, EC_COMPLETE when its stream ends. Only the
-// first failure of a loss is told; what to do about it is the graph owner's.
+// with an HRESULT when it fails, EC_COMPLETE when its stream ends.
+// GStreamer tells of one failure in several ways (the source's error, the
+// device monitor's removal, the stream's end), where Windows' filter posts
+// one event: the first of them stands for the rest. Whether and how the user
+// hears of it is the graph owner's business.
 //
 // Messages arrive through sync handlers on whichever thread posts them, so
 // nothing here waits for anything.
 
-#include "platform/gst_interfaces.h"
+#include "platform/directshow/gst_interfaces.h"
 
 #include <chrono>
 #include <functional>

@@ -4,7 +4,7 @@
 // The pin every stand-in filter uses, the enumerator over a filter's pins, and
 // the bin every filter wraps its elements in.
 
-#include "platform/gst_interfaces.h"
+#include "platform/directshow/gst_interfaces.h"
 
 #include <vector>
 

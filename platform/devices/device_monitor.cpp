@@ -1,7 +1,7 @@
-#include "platform/device_monitor.h"
+#include "platform/devices/device_monitor.h"
 
-#include "platform/pipewire_link.h"
-#include "platform/state_change.h"
+#include "platform/devices/pipewire_link.h"
+#include "platform/devices/state_change.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 // COM's start, task allocator and automation strings, on top of GStreamer.
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <gst/gst.h>
 

@@ -1,10 +1,10 @@
 // The filter graph manager: one GstPipeline holding the filters' bins, with
 // the conversions that Connect puts between pins.
 
-#include "platform/camera_watch.h"
-#include "platform/com_object.h"
-#include "platform/filters.h"
-#include "platform/state_change.h"
+#include "platform/com/com_object.h"
+#include "platform/devices/camera_watch.h"
+#include "platform/devices/state_change.h"
+#include "platform/directshow/filters.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 // CoCreateInstance: the classes the stand-in offers, by their Windows ids.
 
-#include "platform/filters.h"
+#include "platform/directshow/filters.h"
 
 namespace {
 

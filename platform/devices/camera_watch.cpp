@@ -1,10 +1,10 @@
 // The watch over a graph's camera: its failures and its removal and return,
 // as graph events.
 
-#include "platform/camera_watch.h"
+#include "platform/devices/camera_watch.h"
 
-#include "platform/device_list.h"
-#include "platform/device_monitor.h"
+#include "platform/devices/device_list.h"
+#include "platform/devices/device_monitor.h"
 
 #include <cstring>
 

@@ -5,7 +5,7 @@
 // uses, declared with Windows' names and signatures but only the methods the
 // program calls. The objects behind them are built on GStreamer.
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 typedef LONGLONG REFERENCE_TIME;
 

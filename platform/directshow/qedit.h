@@ -4,7 +4,7 @@
 // The Sample Grabber and the Null Renderer, which Windows declares apart from
 // the rest of DirectShow.
 
-#include "platform/dshow.h"
+#include "platform/directshow/dshow.h"
 
 extern const CLSID CLSID_SampleGrabber;
 extern const CLSID CLSID_NullRenderer;

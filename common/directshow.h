@@ -1,5 +1,5 @@
-#ifndef CLOAKCAM_CAPTURE_DIRECTSHOW_H
-#define CLOAKCAM_CAPTURE_DIRECTSHOW_H
+#ifndef CLOAKCAM_COMMON_DIRECTSHOW_H
+#define CLOAKCAM_COMMON_DIRECTSHOW_H
 
 // COM and DirectShow: the platform's own on Windows, the GStreamer-backed
 // stand-in elsewhere. The capture code is written once against these names.
@@ -18,8 +18,8 @@ extern "C" const CLSID CLSID_SampleGrabber;
 extern "C" const CLSID CLSID_NullRenderer;
 #endif
 #else
-#include "platform/dshow.h"
-#include "platform/qedit.h"
+#include "platform/directshow/dshow.h"
+#include "platform/directshow/qedit.h"
 #endif
 
 #endif

@@ -1,9 +1,9 @@
 // The Sample Grabber: passes the stream through and keeps a copy of the latest
 // picture, laid out as Windows lays out RGB24 (rows padded to four bytes).
 
-#include "platform/com_object.h"
-#include "platform/filters.h"
-#include "platform/pin.h"
+#include "platform/com/com_object.h"
+#include "platform/directshow/filters.h"
+#include "platform/directshow/pin.h"
 
 #include <gst/video/video.h>
 

@@ -5,7 +5,7 @@
 // finds these through QueryInterface with private ids, so a filter or pin from
 // elsewhere simply answers E_NOINTERFACE.
 
-#include "platform/qedit.h"
+#include "platform/directshow/qedit.h"
 
 #include <gst/gst.h>
 

@@ -6,7 +6,7 @@
 // the interfaces the class lists. A class adds other answers through
 // findInterface, and holds only its own state and methods.
 
-#include "platform/gst_interfaces.h"
+#include "platform/directshow/gst_interfaces.h"
 
 #include <atomic>
 #include <cstddef>

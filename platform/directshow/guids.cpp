@@ -1,6 +1,6 @@
 // The identifiers, with the values Windows gives them.
 
-#include "platform/gst_interfaces.h"
+#include "platform/directshow/gst_interfaces.h"
 
 namespace {
 
