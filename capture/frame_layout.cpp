@@ -1,5 +1,7 @@
 #include "capture/frame_layout.h"
 
+#include "common/pins_and_types.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -42,7 +44,7 @@ long strideOf(PixelFormat format, long width) {
     switch (format) {
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb32:
-        return ((width * bitsPerPixel(format) + 31) & ~31L) / 8;
+        return bitmapRowBytes(width, bitsPerPixel(format));
     case PixelFormat::Yuy2:
     case PixelFormat::Uyvy:
         return width * 2;

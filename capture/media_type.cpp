@@ -1,5 +1,7 @@
 #include "capture/media_type.h"
 
+#include "common/pins_and_types.h"
+
 #include <cstdlib>
 
 BITMAPINFOHEADER *bitmapHeader(const AM_MEDIA_TYPE &type) {
@@ -18,7 +20,7 @@ void resize(AM_MEDIA_TYPE &type, int width, int height) {
         return;
     const long bits = header->biBitCount;
     const bool rgb = header->biCompression == BI_RGB || header->biCompression == BI_BITFIELDS;
-    const long rowBytes = rgb ? ((width * bits + 31) & ~31L) / 8 : width * bits / 8;
+    const long rowBytes = rgb ? bitmapRowBytes(width, bits) : width * bits / 8;
     header->biWidth = width;
     header->biHeight = header->biHeight < 0 ? -height : height;
     header->biSizeImage = static_cast<DWORD>(rowBytes * height);

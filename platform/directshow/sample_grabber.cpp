@@ -5,6 +5,8 @@
 #include "platform/directshow/filters.h"
 #include "platform/directshow/pin.h"
 
+#include "common/pins_and_types.h"
+
 #include <gst/video/video.h>
 
 #include <cstring>
@@ -72,7 +74,7 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
         info->bmiHeader.biHeight = height;
         info->bmiHeader.biPlanes = 1;
         info->bmiHeader.biBitCount = 24;
-        info->bmiHeader.biSizeImage = ((width * 3 + 3) & ~3) * height;
+        info->bmiHeader.biSizeImage = bitmapRowBytes(width, 24) * height;
         type->majortype = MEDIATYPE_Video;
         type->subtype = MEDIASUBTYPE_RGB24;
         type->bFixedSizeSamples = TRUE;
@@ -176,7 +178,8 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
         if (!gst_video_frame_map(&frame, const_cast<GstVideoInfo *>(&info), buffer, GST_MAP_READ))
             return;
         size_t rowBytes = GST_VIDEO_INFO_WIDTH(&info) * GST_VIDEO_INFO_COMP_PSTRIDE(&info, 0);
-        size_t paddedRow = (rowBytes + 3) & ~size_t(3);
+        const size_t paddedRow =
+            bitmapRowBytes(GST_VIDEO_INFO_WIDTH(&info), 8 * GST_VIDEO_INFO_COMP_PSTRIDE(&info, 0));
         int rows = GST_VIDEO_INFO_HEIGHT(&info);
         sample_.assign(paddedRow * rows, 0);
         const auto *source = static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
