@@ -177,15 +177,21 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
         GstVideoFrame frame;
         if (!gst_video_frame_map(&frame, const_cast<GstVideoInfo *>(&info), buffer, GST_MAP_READ))
             return;
-        size_t rowBytes = GST_VIDEO_INFO_WIDTH(&info) * GST_VIDEO_INFO_COMP_PSTRIDE(&info, 0);
-        const size_t paddedRow =
-            bitmapRowBytes(GST_VIDEO_INFO_WIDTH(&info), 8 * GST_VIDEO_INFO_COMP_PSTRIDE(&info, 0));
-        int rows = GST_VIDEO_INFO_HEIGHT(&info);
-        sample_.assign(paddedRow * rows, 0);
+        const int width = GST_VIDEO_INFO_WIDTH(&info);
+        const int pixelBytes = GST_VIDEO_INFO_COMP_PSTRIDE(&info, 0);
+        const size_t rowBytes = size_t(width) * pixelBytes;
+        const size_t paddedRow = bitmapRowBytes(width, 8 * pixelBytes);
+        const int rows = GST_VIDEO_INFO_HEIGHT(&info);
+        // Same size as the last sample on every frame but the first: no
+        // allocation, and only the padding needs clearing.
+        sample_.resize(paddedRow * rows);
         const auto *source = static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        for (int row = 0; row < rows; ++row)
-            std::memcpy(&sample_[row * paddedRow], source + row * stride, rowBytes);
+        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+        for (int row = 0; row < rows; ++row) {
+            uint8_t *kept = &sample_[row * paddedRow];
+            std::memcpy(kept, source + row * stride, rowBytes);
+            std::memset(kept + rowBytes, 0, paddedRow - rowBytes);
+        }
         gst_video_frame_unmap(&frame);
         haveSample_ = true;
     }
