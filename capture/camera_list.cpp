@@ -43,6 +43,25 @@ std::string readText(IPropertyBag *bag, LPCOLESTR property) {
     return text;
 }
 
+// A number the bag holds, 0 when it holds none; where the system keeps it
+// as a boolean, true is nonzero.
+unsigned long readNumber(IPropertyBag *bag, LPCOLESTR property) {
+    VARIANT value;
+    VariantInit(&value);
+    unsigned long number = 0;
+    if (SUCCEEDED(bag->Read(property, &value, NULL))) {
+        if (value.vt == VT_UI4)
+            number = value.ulVal;
+        else if (value.vt == VT_BOOL)
+            number = value.boolVal ? 1 : 0;
+    }
+    VariantClear(&value);
+    return number;
+}
+
+// V4L2's mark of a node that streams only once its media pipeline is set up.
+constexpr unsigned long ioMediaController = 0x20000000ul;
+
 // The name and path the system keeps for a device in its property bag; a
 // device without a path is known by its name.
 CameraName nameOf(IMoniker *device) {
@@ -51,6 +70,11 @@ CameraName nameOf(IMoniker *device) {
     if (SUCCEEDED(device->BindToStorage(NULL, NULL, IID_IPropertyBag, (void **)&bag)) && bag) {
         camera.name = readText(bag, L"FriendlyName");
         camera.path = readText(bag, L"DevicePath");
+        // Linux tells these; Windows' bags hold none of them.
+        camera.port = readText(bag, L"BusInfo");
+        camera.mediaController = (readNumber(bag, L"DeviceCaps") & ioMediaController) != 0;
+        camera.monochrome = readNumber(bag, L"Monochrome") != 0;
+        camera.cameraService = readNumber(bag, L"CameraService") != 0;
         bag->Release();
     }
     if (camera.path.empty())

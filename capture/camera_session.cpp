@@ -26,6 +26,8 @@ constexpr Millis lookInterval = 2000;
 // hitches.
 constexpr Millis longestRetryDelay = 16000;
 
+const char *const noPictureReason = "it has delivered no picture in 5 seconds";
+
 } // namespace
 
 CameraSession::CameraSession(std::string wanted, std::function<void(const std::string &)> tell)
@@ -46,10 +48,7 @@ int CameraSession::cameraFor(const std::vector<CameraName> &cameras, Millis now)
             waitingForCamera_ = wanted_ != patternChoice;
             return -1;
         }
-        camera_ = cameras[choice.index];
-        status_.start(camera_);
-        startedAt_ = now;
-        firstPictureAwaited_ = false;
+        startCamera(cameras[choice.index], now);
         return choice.index;
     }
     if (showsPattern_)
@@ -64,18 +63,16 @@ int CameraSession::cameraFor(const std::vector<CameraName> &cameras, Millis now)
 void CameraSession::failed(const std::string &reason, Retry retry, Millis now) {
     if (retry == Retry::WhenCamerasChange)
         unusable_ = true;
+    const CameraStatus::State was = status_.state();
     // One attempt may fail several ways at once (Run's result, and the event
     // the camera posts); it counts once.
-    if (status_.state() == CameraStatus::State::Lost) {
-        lose(reason, now);
-        return;
-    }
-    if (retry == Retry::BackingOff)
-        retryDelay_ = backingOff_ ? std::min(retryDelay_ * 2, longestRetryDelay) : lookInterval;
-    else
+    if (was != CameraStatus::State::Lost && !backingOff_) {
         retryDelay_ = lookInterval;
-    backingOff_ = retry == Retry::BackingOff;
+        backingOff_ = true;
+    }
     lose(reason, now);
+    if (was == CameraStatus::State::Starting && retry != Retry::Refused && wanted_.empty())
+        moveOn(now);
 }
 
 void CameraSession::unplugged(Millis now) { lose("it was unplugged", now); }
@@ -87,18 +84,22 @@ void CameraSession::pluggedBack(Millis) {
         rebuildOrdered_ = true;
 }
 
-void CameraSession::stoppedSending(Millis now) { lose("it stopped sending pictures", now); }
+void CameraSession::stoppedSending(Millis now) {
+    failed("it stopped sending pictures", Retry::Failed, now);
+}
 
 void CameraSession::samplesCounted(unsigned long samples, Millis now) {
+    checkFirstPicture(now);
     if (samples != samples_) {
         samples_ = samples;
         lastSampleAt_ = now;
         return;
     }
     const CameraStatus::State state = status_.state();
-    // A camera back from a loss gets as long to send its first picture.
+    // A camera back from a loss gets as long to send its first picture, from
+    // when its graph is built.
     if ((state == CameraStatus::State::Streaming || state == CameraStatus::State::Returning) &&
-        now - lastSampleAt_ > stallTimeout)
+        !rebuildOrdered_ && now - lastSampleAt_ > stallTimeout)
         stoppedSending(now);
 }
 
@@ -107,6 +108,7 @@ void CameraSession::cameraPicture() {
     if (status_.state() == CameraStatus::State::Streaming) {
         retryDelay_ = lookInterval;
         backingOff_ = false;
+        passedOver_.clear();
     }
 }
 
@@ -141,7 +143,7 @@ CameraSession::Order CameraSession::camerasListed(const std::vector<CameraName> 
     }
     if (!newList && (unusable_ || now - lastAttempt_ < retryDelay_))
         return Order::None;
-    if (!lookFor(cameras))
+    if (!lookFor(cameras, now))
         return Order::None;
     status_.returned();
     rebuildOrdered_ = true;
@@ -150,18 +152,49 @@ CameraSession::Order CameraSession::camerasListed(const std::vector<CameraName> 
 
 void CameraSession::rebuilt(Millis now) {
     rebuildOrdered_ = false;
+    // Each try that gives no picture makes the next wait longer, whether it
+    // failed outright or only stayed silent.
+    if (backingOff_)
+        retryDelay_ = std::min(retryDelay_ * 2, longestRetryDelay);
+    // A camera started in another's place is timed from its own graph.
+    if (status_.state() == CameraStatus::State::Starting)
+        startedAt_ = now;
     lastAttempt_ = now;
     lastSampleAt_ = now;
 }
 
 bool CameraSession::awaitingFirstPicture(Millis now) {
-    if (firstPictureAwaited_ || status_.state() != CameraStatus::State::Starting)
-        return false;
-    if (now - startedAt_ < firstPictureTimeout)
-        return true;
-    firstPictureAwaited_ = true;
-    say(status_.noPictureWithin(static_cast<int>(firstPictureTimeout / 1000)));
-    return false;
+    checkFirstPicture(now);
+    // A graph to build for another camera is built by the passes.
+    return status_.state() == CameraStatus::State::Starting && !stopOrdered_ && !rebuildOrdered_;
+}
+
+void CameraSession::checkFirstPicture(Millis now) {
+    if (status_.state() == CameraStatus::State::Starting && !rebuildOrdered_ &&
+        now - startedAt_ >= firstPictureTimeout)
+        failed(noPictureReason, Retry::Failed, now);
+}
+
+void CameraSession::moveOn(Millis now) {
+    passedOver_.push_back(camera_.path);
+    for (int index : rankCameras(listed_)) {
+        const CameraName &next = listed_[index];
+        if (std::find(passedOver_.begin(), passedOver_.end(), next.path) != passedOver_.end())
+            continue;
+        startCamera(next, now);
+        say("using camera " + describeCamera(next));
+        unusable_ = false;
+        retryDelay_ = lookInterval;
+        backingOff_ = false;
+        rebuildOrdered_ = true;
+        return;
+    }
+}
+
+void CameraSession::startCamera(const CameraName &camera, Millis now) {
+    camera_ = camera;
+    status_.start(camera_);
+    startedAt_ = now;
 }
 
 void CameraSession::say(const std::string &line) {
@@ -178,17 +211,16 @@ void CameraSession::lose(const std::string &reason, Millis now) {
     }
 }
 
-bool CameraSession::lookFor(const std::vector<CameraName> &cameras) {
+bool CameraSession::lookFor(const std::vector<CameraName> &cameras, Millis now) {
     if (!waitingForCamera_)
         return findCamera(cameras, camera_, listed_) >= 0;
     // A named camera is waited for by its name alone.
     const CameraChoice choice = chooseCamera(cameras, wanted_);
     if (choice.index < 0 || (!wanted_.empty() && !choice.message.empty()))
         return false;
-    camera_ = cameras[choice.index];
     waitingForCamera_ = false;
     showsPattern_ = false;
-    status_.start(camera_);
+    startCamera(cameras[choice.index], now);
     say("using camera " + describeCamera(camera_));
     return true;
 }
@@ -200,5 +232,5 @@ CameraSession::Millis steadyNow() {
 }
 
 CameraSession::Retry retryAfter(HRESULT error) {
-    return isRefusal(error) ? CameraSession::Retry::BackingOff : CameraSession::Retry::Soon;
+    return isRefusal(error) ? CameraSession::Retry::Refused : CameraSession::Retry::Failed;
 }

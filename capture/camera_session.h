@@ -32,14 +32,18 @@ class CameraSession {
         Rebuild,
     };
 
-    // When a camera that failed is tried again.
+    // How a camera failed, which says when it is tried again: later and
+    // later in every case (2, 4, 8, then every 16 s), as each try builds a
+    // graph afresh.
     enum class Retry {
-        // A little later, as a camera that hiccuped may be back.
-        Soon,
-        // Later and later while it keeps refusing: held by another program,
-        // or not allowed; trying builds a graph and the window hitches.
-        BackingOff,
-        // Only once the cameras listed change: trying again changes nothing.
+        // Held by another program, or not allowed: this camera it stays,
+        // however long that lasts.
+        Refused,
+        // Anything else. A camera that fails so before its first picture
+        // gives way to the next likeliest one, unless the user named it.
+        Failed,
+        // Like Failed, but tried again only once the cameras listed change:
+        // trying again changes nothing.
         WhenCamerasChange,
     };
 
@@ -73,7 +77,7 @@ class CameraSession {
     void rebuilt(Millis now);
 
     // Whether the starting camera's first picture is still awaited; past 5
-    // seconds it is not, and the user is told so, once.
+    // seconds the camera has failed.
     bool awaitingFirstPicture(Millis now);
     bool showsPattern() const { return showsPattern_; }
     // Whether the last picture shown was the first of a source other than
@@ -86,9 +90,15 @@ class CameraSession {
   private:
     void say(const std::string &line);
     void lose(const std::string &reason, Millis now);
+    // A camera that gave no first picture in time has failed.
+    void checkFirstPicture(Millis now);
+    // After the starting camera failed: the next likeliest camera listed that
+    // has not failed yet, when there is one, is started instead.
+    void moveOn(Millis now);
+    void startCamera(const CameraName &camera, Millis now);
     // Whether `cameras` hold the camera to show, or one to take the
     // pattern's place; takes that one up.
-    bool lookFor(const std::vector<CameraName> &cameras);
+    bool lookFor(const std::vector<CameraName> &cameras, Millis now);
 
     const std::string wanted_;
     const std::function<void(const std::string &)> tell_;
@@ -103,7 +113,8 @@ class CameraSession {
     bool unusable_ = false;
     bool stopOrdered_ = false;
     bool rebuildOrdered_ = false;
-    bool firstPictureAwaited_ = true;
+    // The cameras that failed before their first picture, by path.
+    std::vector<std::string> passedOver_;
     std::vector<CameraName> listed_;
     unsigned long samples_ = 0;
     Millis startedAt_ = 0;

@@ -81,12 +81,6 @@ std::string CameraStatus::pictureArrived() {
     return was == State::Returning ? "camera back" : "";
 }
 
-std::string CameraStatus::noPictureWithin(int seconds) {
-    retitle("no picture");
-    return "the camera has delivered no picture in " + std::to_string(seconds) +
-           " seconds; showing black until it does";
-}
-
 namespace {
 
 // The errors cameras give, as Windows numbers them; the stand-in elsewhere

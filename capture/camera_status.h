@@ -28,8 +28,6 @@ class CameraStatus {
     bool returned();
     // A picture came; the line to say, or empty.
     std::string pictureArrived();
-    // The starting camera has given no picture in `seconds`; the line to say.
-    std::string noPictureWithin(int seconds);
     // The test pattern shows instead of a camera; `wanted` is the camera the
     // user named, patternChoice, or empty.
     void showPattern(const std::string &wanted);

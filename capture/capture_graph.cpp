@@ -236,7 +236,7 @@ bool getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
         // Formats the program reads itself did not connect: the camera is
         // held somewhere, as a busy camera fails to connect under Windows'
         // streaming proxy.
-        session.failed(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), CameraSession::Retry::BackingOff,
+        session.failed(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), CameraSession::Retry::Refused,
                        steadyNow());
     return false;
 }

@@ -104,19 +104,33 @@ bool getVideoImage::fetchFrame() {
 void getVideoImage::handleEvents() {
     if (!events)
         return;
+    struct Event {
+        LONG code;
+        LONG_PTR param1, param2;
+    };
+    // Taken a burst at a time, so that an unplug wins over the read error
+    // the same pull gave a moment before.
+    Event burst[16];
+    int count = 0;
+    bool unplugged = false;
     LONG code;
     LONG_PTR param1, param2;
-    while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-        const HRESULT error = static_cast<HRESULT>(param1);
-        if (code == EC_ERRORABORT)
-            session.failed(reasonFor(error), retryAfter(error), steadyNow());
-        else if (code == EC_COMPLETE)
-            session.stoppedSending(steadyNow());
-        else if (code == EC_DEVICE_LOST && param2 == 0)
-            session.unplugged(steadyNow());
-        else if (code == EC_DEVICE_LOST)
-            session.pluggedBack(steadyNow());
+    while (count < 16 && events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+        burst[count++] = {code, param1, param2};
+        unplugged = unplugged || (code == EC_DEVICE_LOST && param2 == 0);
         events->FreeEventParams(code, param1, param2);
+    }
+    if (unplugged)
+        session.unplugged(steadyNow());
+    for (int i = 0; i < count; ++i) {
+        const Event &event = burst[i];
+        const HRESULT error = static_cast<HRESULT>(event.param1);
+        if (event.code == EC_ERRORABORT)
+            session.failed(reasonFor(error), retryAfter(error), steadyNow());
+        else if (event.code == EC_COMPLETE)
+            session.stoppedSending(steadyNow());
+        else if (event.code == EC_DEVICE_LOST && event.param2 != 0)
+            session.pluggedBack(steadyNow());
     }
 }
 

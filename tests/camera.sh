@@ -95,10 +95,13 @@ quit
 escaped=$((($(date +%s%N) - started) / 1000000))
 ((escaped < 1000)) || fail "Escape took $escaped ms"
 launch
-told=$(wait_for_line "cloakcam: the camera has delivered no picture in 5 seconds; showing black until it does" 8)
-expect_title "cloakcam - no picture"
-quit
+told=$(wait_for_line "cloakcam: cannot use camera Test Camera: it has delivered no picture in 5 seconds" 8)
+expect_title "cloakcam - cannot use Test Camera"
+# Tried again on the back-off: its picture once it sends.
 kill -CONT "${vcam_cameras[Test Camera]}"
+wait_for_line "cloakcam: camera back" 12 >/dev/null
+expect_bars
+quit
 vcam_withdraw "Test Camera"
 pass "ended $escaped ms after Escape; told after $told ms"
 

@@ -25,7 +25,7 @@ struct Session : CameraSession {
     // cameras listed being `cameras`; the times at which it had the graph
     // rebuilt.
     std::vector<Millis> run(Millis until, const std::vector<CameraName> &cameras,
-                            bool rebuildFails = false) {
+                            bool rebuildFails = false, Retry how = Retry::Refused) {
         std::vector<Millis> rebuilds;
         for (; now <= until; now += 10) {
             Order order = next(now);
@@ -38,7 +38,9 @@ struct Session : CameraSession {
             rebuilt(now);
             // Told twice, as Run's result and as the camera's event.
             for (int k = 0; rebuildFails && k < 2; ++k)
-                failed("it is in use by another program", Retry::BackingOff, now);
+                failed(how == Retry::Refused ? "it is in use by another program"
+                                             : "it cannot be read",
+                       how, now);
         }
         return rebuilds;
     }
@@ -62,15 +64,19 @@ struct Session : CameraSession {
     unsigned long samples = 0;
 };
 
-TEST(CameraSession, WaitsFiveSecondsForTheFirstPictureAndSaysSoOnce) {
+TEST(CameraSession, ACameraWithoutAPictureInFiveSecondsHasFailedAndIsTriedAgain) {
     Session session;
     ASSERT_EQ(session.cameraFor({desk}, 0), 0);
     EXPECT_EQ(session.title(), "cloakcam - starting Desk");
     EXPECT_TRUE(session.awaitingFirstPicture(4990));
     EXPECT_FALSE(session.awaitingFirstPicture(5000));
     EXPECT_FALSE(session.awaitingFirstPicture(9000));
-    EXPECT_EQ(session.lines, (std::vector<std::string>{"the camera has delivered no picture in 5 "
-                                                       "seconds; showing black until it does"}));
+    EXPECT_EQ(session.lines, (std::vector<std::string>{"cannot use camera /dev/video0 (Desk): it "
+                                                       "has delivered no picture in 5 seconds"}));
+    EXPECT_EQ(session.title(), "cloakcam - cannot use Desk");
+    EXPECT_EQ(session.next(9000), Order::Stop);
+    session.now = 9000;
+    EXPECT_EQ(session.run(9100, {desk}), (std::vector<Millis>{9000}));
 
     Session quick;
     quick.cameraFor({desk}, 0);
@@ -115,7 +121,7 @@ TEST(CameraSession, UnpluggedThenBackIsRebuiltAtOnceAndToldOnce) {
 TEST(CameraSession, RefusalsAreTriedAgainEverLessOftenAndNeverGivenUp) {
     Session session;
     session.cameraFor({desk}, 0);
-    session.failed("it is in use by another program", Retry::BackingOff, 0);
+    session.failed("it is in use by another program", Retry::Refused, 0);
     EXPECT_EQ(session.run(60000, {desk}, true),
               (std::vector<Millis>{2010, 6010, 14010, 30010, 46010}));
     EXPECT_EQ(session.lines,
@@ -123,14 +129,51 @@ TEST(CameraSession, RefusalsAreTriedAgainEverLessOftenAndNeverGivenUp) {
                                         "another program"}));
     // Once it works, the next refusal starts again at 2 seconds.
     session.stream(60100);
-    session.failed("it is in use by another program", Retry::BackingOff, 60100);
+    session.failed("it is in use by another program", Retry::Refused, 60100);
     EXPECT_EQ(session.run(64200, {desk}, true), (std::vector<Millis>{62110}));
 
-    Session hiccup;
-    hiccup.cameraFor({desk}, 0);
-    hiccup.failed("it cannot be read", Retry::Soon, 0);
-    // Rebuilt every 2 seconds until its picture comes, as a camera that hiccuped.
-    EXPECT_EQ(hiccup.run(7000, {desk}, false), (std::vector<Millis>{2010, 4010, 6010}));
+    // Any other failure backs off the same way.
+    Session failing;
+    failing.cameraFor({desk}, 0);
+    failing.failed("it cannot be read", Retry::Failed, 0);
+    EXPECT_EQ(failing.run(31000, {desk}, true, Retry::Failed),
+              (std::vector<Millis>{2010, 6010, 14010, 30010}));
+    // And so does a camera whose graph is built but never gives a picture.
+    Session silent;
+    silent.cameraFor({desk}, 0);
+    silent.failed("it cannot be read", Retry::Failed, 0);
+    EXPECT_EQ(silent.run(31000, {desk}), (std::vector<Millis>{2010, 6010, 14010, 30010}));
+}
+
+TEST(CameraSession, ACameraFailingBeforeItsFirstPictureGivesWayToTheNext) {
+    const CameraName raw{"ISYS Capture 0", "/dev/video0"}, front{"Front", "/dev/video4"};
+    Session session;
+    ASSERT_EQ(session.cameraFor({raw, front}, 0), 0);
+    session.failed("it cannot be read", Retry::Failed, 100);
+    EXPECT_EQ(session.next(100), Order::Stop);
+    EXPECT_EQ(session.next(110), Order::Rebuild);
+    EXPECT_EQ(session.cameraFor({raw, front}, 110), 1);
+    session.rebuilt(110);
+    EXPECT_TRUE(session.awaitingFirstPicture(5100)) << "five seconds of its own";
+    EXPECT_FALSE(session.awaitingFirstPicture(5110));
+    EXPECT_EQ(session.lines,
+              (std::vector<std::string>{
+                  "cannot use camera /dev/video0 (ISYS Capture 0): it cannot be read",
+                  "using camera /dev/video4 (Front)",
+                  "cannot use camera /dev/video4 (Front): it has delivered no picture in 5 "
+                  "seconds"}));
+    session.now = 5110;
+    EXPECT_EQ(session.run(8000, {raw, front}).size(), 1u) << "the last is tried again";
+
+    // Not a refused camera, nor one the user named.
+    Session refused, named("/dev/video0");
+    for (Session *s : {&refused, &named}) {
+        s->cameraFor({raw, front}, 0);
+        s->failed("it cannot be read", s == &refused ? Retry::Refused : Retry::Failed, 100);
+        EXPECT_EQ(s->lines.size(), 1u);
+        EXPECT_EQ(s->run(4100, {raw, front}), (std::vector<Millis>{4010}));
+        EXPECT_EQ(s->cameraFor({raw, front}, 4100), 0);
+    }
 }
 
 TEST(CameraSession, ACameraThatCannotBeShownWaitsForAnotherListOfCameras) {

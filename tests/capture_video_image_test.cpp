@@ -136,6 +136,14 @@ TEST(VideoImage, SaysWhenTheCameraIsLostAndBackAndKeepsTheLastPicture) {
          "cloakcam: camera lost: it was unplugged"},
         {"driver error", [](FakeCamera &c) { c.fail(fake_camera::Failure::DriverError); },
          "cloakcam: camera lost: it cannot be read"},
+        // The read fails a moment before the system tells of the removal.
+        {"pulled out mid-read",
+         [](FakeCamera &c) {
+             c.fail(fake_camera::Failure::DriverError);
+             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+             c.unplug();
+         },
+         "cloakcam: camera lost: it was unplugged"},
         {"end of stream", [](FakeCamera &c) { c.fail(fake_camera::Failure::EndOfStream); },
          "cloakcam: camera lost: it stopped sending pictures"},
         {"fallen silent", [](FakeCamera &c) { c.fail(fake_camera::Failure::Silent); },

@@ -26,8 +26,9 @@ using Paths = std::vector<std::string>;
 } // namespace
 
 TEST(DeviceOrder, SortsByPathWithNumbersAsNumbers) {
-    std::vector<DeviceEntry> cameras = {
-        {"Front", "/dev/video10", {}}, {"Back", "/dev/video2", {}}, {"Desk", "/dev/video0", {}}};
+    std::vector<DeviceEntry> cameras = {{"Front", "/dev/video10", {}, {}},
+                                        {"Back", "/dev/video2", {}, {}},
+                                        {"Desk", "/dev/video0", {}, {}}};
     EXPECT_TRUE(sortDevices({}).empty());
     EXPECT_EQ(paths(sortDevices(cameras)), (Paths{"/dev/video0", "/dev/video2", "/dev/video10"}));
 }

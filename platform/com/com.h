@@ -95,13 +95,23 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID 
 LPVOID CoTaskMemAlloc(SIZE_T size);
 void CoTaskMemFree(LPVOID block);
 
-// The one kind of automation value the program reads: a string.
+// The kinds of automation value the program reads: a string, a number and
+// a truth.
 #define VT_EMPTY 0
 #define VT_BSTR 8
+#define VT_BOOL 11
+#define VT_UI4 19
+
+typedef int16_t VARIANT_BOOL;
+#define VARIANT_TRUE ((VARIANT_BOOL)-1)
 
 struct VARIANT {
     VARTYPE vt;
-    BSTR bstrVal;
+    union {
+        BSTR bstrVal;
+        ULONG ulVal;
+        VARIANT_BOOL boolVal;
+    };
 };
 
 BSTR SysAllocString(const OLECHAR *text);

@@ -6,7 +6,11 @@
 #include "platform/devices/device_list.h"
 #include "platform/devices/device_monitor.h"
 
+#include <cerrno>
 #include <cstring>
+#include <utility>
+
+#include <unistd.h>
 
 namespace {
 
@@ -17,7 +21,16 @@ namespace {
 // is told this much later.
 constexpr std::chrono::milliseconds settleTime{500};
 
+// A camera pulled out mid-stream fails its read (v4l2src's poll error) a
+// moment before udev tells of its removal. A read error waits this long for
+// the removal that explains it; Windows' filter posts the removal alone.
+constexpr std::chrono::milliseconds removalTime{400};
+
 bool mentions(const char *text, const char *word) { return text && strcasestr(text, word); }
+
+bool nodeExists(const std::string &path) {
+    return path.rfind("/dev/", 0) == 0 && access(path.c_str(), F_OK) == 0;
+}
 
 } // namespace
 
@@ -29,6 +42,7 @@ CameraWatch::CameraWatch(IGstCamera *camera, Notify notify)
     gst_object_unref(device);
     path_ = described.path;
     name_ = described.name;
+    hasNode_ = nodeExists(path_);
 
     listener_ =
         addDeviceListener([this](GstDevice *device, bool added) { deviceMessage(device, added); });
@@ -70,8 +84,10 @@ void CameraWatch::pipelineMessage(GstMessage *message) {
              g_error_matches(error, GST_STREAM_ERROR, GST_STREAM_ERROR_FORMAT) ||
              either("not-negotiated"))
         lose(EC_ERRORABORT, VFW_E_NO_ACCEPTABLE_TYPES, 0);
+    else if (error->domain == GST_RESOURCE_ERROR && hasNode_ && !nodeExists(path_))
+        lose(EC_DEVICE_LOST, 0, 0);
     else if (error->domain == GST_RESOURCE_ERROR)
-        lose(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_READ_FAULT), 0);
+        readFailed();
     else
         lose(EC_ERRORABORT, E_FAIL, 0);
     g_error_free(error);
@@ -84,14 +100,36 @@ void CameraWatch::pipelineMessage(GstMessage *message) {
 void CameraWatch::deviceMessage(GstDevice *device, bool added) {
     DeviceEntry described = describeDevice(device);
     if (!added && described.path == path_) {
-        lose(EC_DEVICE_LOST, 0, 0);
+        unplugged();
     } else if (added && (described.path == path_ || described.name == name_)) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (lost_) {
-            lost_ = false;
+            lost_ = readFailed_ = false;
             notify_(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(camera_), 1, settleTime);
         }
     }
+}
+
+void CameraWatch::readFailed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lost_)
+        return;
+    lost_ = readFailed_ = true;
+    notify_(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_READ_FAULT), 0, removalTime);
+}
+
+void CameraWatch::unplugged() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // The removal explains a read error just before it, and reaches the
+        // graph's owner first.
+        if (std::exchange(readFailed_, false)) {
+            notify_(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(camera_), 0,
+                    std::chrono::milliseconds(0));
+            return;
+        }
+    }
+    lose(EC_DEVICE_LOST, 0, 0);
 }
 
 void CameraWatch::lose(LONG code, LONG_PTR param1, LONG_PTR param2) {

@@ -40,15 +40,21 @@ class CameraWatch {
   private:
     void deviceMessage(GstDevice *device, bool added);
     void lose(LONG code, LONG_PTR param1, LONG_PTR param2);
+    void readFailed();
+    void unplugged();
 
     IGstCamera *camera_;
     Notify notify_;
     int listener_;
     std::string path_;
     std::string name_;
+    // Its device node was there when the watch began: its going is a removal.
+    bool hasNode_ = false;
 
     std::mutex mutex_;
     bool lost_ = false;
+    // The loss told is a read error, which a removal coming after explains.
+    bool readFailed_ = false;
 };
 
 #endif

@@ -9,14 +9,26 @@
 #include <string>
 #include <vector>
 
+// Its bus (V4L2's bus_info), V4L2's device capabilities, whether every
+// format it lists is grey, and whether it comes through a camera service
+// (PipeWire, libcamera) rather than from its node.
+struct DeviceFacts {
+    std::string bus;
+    unsigned long deviceCaps = 0;
+    bool monochrome = false;
+    bool cameraService = false;
+};
+
 struct DeviceEntry {
     std::string name;
     std::string path;
     std::shared_ptr<GstDevice> device;
+    // What the device tells of itself, passed on as it is.
+    DeviceFacts facts;
 };
 
-// What the system calls `device`, and where it lives (its device node, or its
-// name when it has no node).
+// What the system calls `device`, where it lives (its device node, or its
+// name when it has no node), and what it tells of itself.
 DeviceEntry describeDevice(GstDevice *device);
 
 // The cameras in the order the system offers them: by path, numbers compared

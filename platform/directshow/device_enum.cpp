@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -47,6 +48,38 @@ std::vector<DeviceEntry> sortDevices(std::vector<DeviceEntry> cameras) {
     return cameras;
 }
 
+namespace {
+
+// GStreamer's v4l2 provider keeps the device's capability numbers as numbers,
+// PipeWire's as hexadecimal text.
+unsigned long deviceCapsOf(const GstStructure *properties) {
+    guint caps = 0;
+    if (gst_structure_get_uint(properties, "v4l2.device.device_caps", &caps))
+        return caps;
+    const char *text = gst_structure_get_string(properties, "api.v4l2.cap.device-caps");
+    return text ? std::strtoul(text, nullptr, 16) : 0;
+}
+
+bool allGrey(GstDevice *device) {
+    GstCaps *caps = gst_device_get_caps(device);
+    bool grey = caps && !gst_caps_is_any(caps) && gst_caps_get_size(caps) > 0;
+    for (guint i = 0; grey && i < gst_caps_get_size(caps); ++i) {
+        const char *format = gst_structure_get_string(gst_caps_get_structure(caps, i), "format");
+        grey = format && std::strncmp(format, "GRAY", 4) == 0;
+    }
+    if (caps)
+        gst_caps_unref(caps);
+    return grey;
+}
+
+bool throughCameraService(GstDevice *device) {
+    const char *type = G_OBJECT_TYPE_NAME(device);
+    return std::strcmp(type, "GstPipeWireDevice") == 0 ||
+           std::strcmp(type, "GstLibcameraDevice") == 0;
+}
+
+} // namespace
+
 DeviceEntry describeDevice(GstDevice *device) {
     DeviceEntry entry;
     gchar *name = gst_device_get_display_name(device);
@@ -58,10 +91,17 @@ DeviceEntry describeDevice(GstDevice *device) {
         path = gst_structure_get_string(properties, "api.v4l2.path");
         if (!path)
             path = gst_structure_get_string(properties, "device.path");
+        const char *bus = gst_structure_get_string(properties, "v4l2.device.bus_info");
+        if (!bus)
+            bus = gst_structure_get_string(properties, "api.v4l2.cap.bus_info");
+        entry.facts.bus = bus ? bus : "";
+        entry.facts.deviceCaps = deviceCapsOf(properties);
     }
     entry.path = path ? path : entry.name;
     if (properties)
         gst_structure_free(properties);
+    entry.facts.monochrome = allGrey(device);
+    entry.facts.cameraService = throughCameraService(device);
     return entry;
 }
 

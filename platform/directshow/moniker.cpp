@@ -20,7 +20,7 @@ HRESULT bindDevice(GstDevice *device, IBaseFilter **filter) {
 }
 
 // The device's FriendlyName and DevicePath, as Windows keeps them for a
-// video input device.
+// video input device, and what the device tells of itself beside.
 class PropertyBag final : public ComObject<IPropertyBag> {
   public:
     explicit PropertyBag(GstDevice *device) : entry_(describeDevice(device)) {}
@@ -28,9 +28,17 @@ class PropertyBag final : public ComObject<IPropertyBag> {
     HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT *value, IErrorLog *) override {
         if (!name || !value)
             return E_POINTER;
+        if (std::wcscmp(name, L"DeviceCaps") == 0 && entry_.facts.deviceCaps)
+            return number(static_cast<ULONG>(entry_.facts.deviceCaps), value);
+        if (std::wcscmp(name, L"Monochrome") == 0)
+            return truth(entry_.facts.monochrome, value);
+        if (std::wcscmp(name, L"CameraService") == 0)
+            return truth(entry_.facts.cameraService, value);
         const std::string *text = std::wcscmp(name, L"FriendlyName") == 0 ? &entry_.name
                                   : std::wcscmp(name, L"DevicePath") == 0 ? &entry_.path
-                                                                          : nullptr;
+                                  : std::wcscmp(name, L"BusInfo") == 0 && !entry_.facts.bus.empty()
+                                      ? &entry_.facts.bus
+                                      : nullptr;
         if (!text)
             return E_INVALIDARG;
         // The names GStreamer gives are UTF-8; wide strings hold code points.
@@ -50,6 +58,19 @@ class PropertyBag final : public ComObject<IPropertyBag> {
     }
 
   private:
+    static HRESULT number(ULONG n, VARIANT *value) {
+        value->vt = VT_UI4;
+        value->ulVal = n;
+        return S_OK;
+    }
+    static HRESULT truth(bool yes, VARIANT *value) {
+        if (!yes)
+            return E_INVALIDARG;
+        value->vt = VT_BOOL;
+        value->boolVal = VARIANT_TRUE;
+        return S_OK;
+    }
+
     DeviceEntry entry_;
 };
 
