@@ -89,6 +89,21 @@ int findCamera(const std::vector<CameraName> &cameras, const CameraName &camera,
     return -1;
 }
 
+std::string modelName(const std::string &name) {
+    std::string model = name;
+    const std::string route = " (V4L2)";
+    if (model.size() > route.size() &&
+        model.compare(model.size() - route.size(), route.size(), route) == 0)
+        model.resize(model.size() - route.size());
+    const size_t colon = model.find(": ");
+    if (colon != std::string::npos && colon > 0) {
+        const std::string first = model.substr(0, colon), second = model.substr(colon + 2);
+        if (!second.empty() && first.compare(0, second.size(), second) == 0)
+            model = first;
+    }
+    return model;
+}
+
 std::string describeCamera(const CameraName &camera) {
     if (camera.name.empty() || camera.name == camera.path)
         return camera.path;

@@ -57,6 +57,12 @@ std::vector<int> rankCameras(const std::vector<CameraName> &cameras);
 int findCamera(const std::vector<CameraName> &cameras, const CameraName &camera,
                const std::vector<CameraName> &before);
 
+// The model's own name in what a system calls a camera, the same whichever
+// way the camera is reached: PipeWire adds " (V4L2)", and a USB camera's
+// V4L2 card name repeats the model ("HD WebCam: HD WebCam", cut short at 31
+// characters).
+std::string modelName(const std::string &name);
+
 // "path (name)", or the path alone when the two are the same.
 std::string describeCamera(const CameraName &camera);
 

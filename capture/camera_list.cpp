@@ -68,7 +68,7 @@ CameraName nameOf(IMoniker *device) {
     CameraName camera;
     IPropertyBag *bag = nullptr;
     if (SUCCEEDED(device->BindToStorage(NULL, NULL, IID_IPropertyBag, (void **)&bag)) && bag) {
-        camera.name = readText(bag, L"FriendlyName");
+        camera.name = modelName(readText(bag, L"FriendlyName"));
         camera.path = readText(bag, L"DevicePath");
         // Linux tells these; Windows' bags hold none of them.
         camera.port = readText(bag, L"BusInfo");
@@ -94,11 +94,17 @@ std::string wantedCamera() {
 #endif
 }
 
-std::vector<CameraName> listCameras(ICreateDevEnum *devices, std::vector<IMoniker *> *monikers) {
+std::vector<CameraName> listCameras(ICreateDevEnum *devices, std::vector<IMoniker *> *monikers,
+                                    bool *complete) {
     std::vector<CameraName> names;
     IEnumMoniker *found = nullptr;
+    HRESULT listed = S_FALSE;
     if (devices)
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &found, 0);
+        listed = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &found, 0);
+    // Windows lists at once; a device service that has not answered yet
+    // says it has nothing yet.
+    if (complete)
+        *complete = listed != E_PENDING;
     // An empty category gives S_FALSE and no enumerator at all.
     if (!found)
         return names;
@@ -116,12 +122,14 @@ std::vector<CameraName> listCameras(ICreateDevEnum *devices, std::vector<IMonike
     return names;
 }
 
-std::vector<CameraName> listCamerasNow() {
+std::vector<CameraName> listCamerasNow(bool *complete) {
+    if (complete)
+        *complete = true;
     ICreateDevEnum *devices = nullptr;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
                                 (void **)&devices)))
         return {};
-    const std::vector<CameraName> names = listCameras(devices, nullptr);
+    const std::vector<CameraName> names = listCameras(devices, nullptr, complete);
     devices->Release();
     return names;
 }

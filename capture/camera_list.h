@@ -12,9 +12,12 @@
 
 // The video input devices `devices` lists, by name and path, in its order;
 // their monikers go to `monikers` with a reference each, unless it is null.
-std::vector<CameraName> listCameras(ICreateDevEnum *devices, std::vector<IMoniker *> *monikers);
+// `complete` (unless null) is false when the system is still making its
+// first list and has none yet.
+std::vector<CameraName> listCameras(ICreateDevEnum *devices, std::vector<IMoniker *> *monikers,
+                                    bool *complete = nullptr);
 // The same from a device enumerator of its own; none when there is none.
-std::vector<CameraName> listCamerasNow();
+std::vector<CameraName> listCamerasNow(bool *complete = nullptr);
 
 // The camera the user named in CLOAKCAM_DEVICE, in UTF-8, or empty.
 std::string wantedCamera();

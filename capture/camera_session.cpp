@@ -21,6 +21,9 @@ constexpr Millis stallTimeout = 3000;
 // the rest (a camera service restarted, a camera listed again that did not
 // start).
 constexpr Millis lookInterval = 2000;
+// How often the cameras are listed while the system makes its first list:
+// the camera should show as soon as it is found.
+constexpr Millis firstListInterval = 250;
 // A camera that keeps failing is tried half as often each time, down to
 // this: each attempt builds a graph on the window's thread, and the window
 // hitches.
@@ -33,10 +36,19 @@ const char *const noPictureReason = "it has delivered no picture in 5 seconds";
 CameraSession::CameraSession(std::string wanted, std::function<void(const std::string &)> tell)
     : wanted_(std::move(wanted)), tell_(std::move(tell)), retryDelay_(lookInterval) {}
 
-int CameraSession::cameraFor(const std::vector<CameraName> &cameras, Millis now) {
+int CameraSession::cameraFor(const std::vector<CameraName> &cameras, Millis now, bool complete) {
     const std::vector<CameraName> before = std::exchange(listed_, cameras);
     unusable_ = false;
+    // Nothing is said of cameras not found before the system has looked
+    // everywhere; the pattern shows meanwhile.
+    if (!chosen_ && !complete && cameras.empty() && wanted_ != patternChoice) {
+        looking_ = true;
+        showsPattern_ = true;
+        status_.lookForCameras();
+        return -1;
+    }
     if (!chosen_) {
+        looking_ = showsPattern_ = false;
         chosen_ = true;
         const CameraChoice choice = chooseCamera(cameras, wanted_);
         say(choice.message);
@@ -121,6 +133,10 @@ CameraSession::Order CameraSession::next(Millis now) {
     }
     if (rebuildOrdered_)
         return Order::Rebuild;
+    if (looking_ && now - lastLook_ >= firstListInterval) {
+        lastLook_ = now;
+        return Order::LookForCameras;
+    }
     const CameraStatus::State state = status_.state();
     if (!waitingForCamera_ && state != CameraStatus::State::Lost &&
         state != CameraStatus::State::Returning)
@@ -133,7 +149,14 @@ CameraSession::Order CameraSession::next(Millis now) {
 }
 
 CameraSession::Order CameraSession::camerasListed(const std::vector<CameraName> &cameras,
-                                                  Millis now) {
+                                                  Millis now, bool complete) {
+    // The first list is done: the graph is built on it as at the start.
+    if (looking_) {
+        if (!complete && cameras.empty())
+            return Order::None;
+        rebuildOrdered_ = true;
+        return Order::Rebuild;
+    }
     // Another list of cameras is worth a try at once; the same list is tried
     // again only once the camera can have changed its mind.
     const bool newList = cameras != listed_;

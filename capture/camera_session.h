@@ -53,8 +53,9 @@ class CameraSession {
     CameraSession(std::string wanted, std::function<void(const std::string &)> tell);
 
     // The graph is being built on `cameras`: the one to bind, or -1 for
-    // none, the pattern showing or the camera not there.
-    int cameraFor(const std::vector<CameraName> &cameras, Millis now);
+    // none, the pattern showing or the camera not there. `complete` is false
+    // while the system is still making its first list of cameras.
+    int cameraFor(const std::vector<CameraName> &cameras, Millis now, bool complete = true);
 
     // What the graph tells.
     void failed(const std::string &reason, Retry retry, Millis now);
@@ -72,7 +73,7 @@ class CameraSession {
     // What to do now; asked once a pass.
     Order next(Millis now);
     // The cameras listed after LookForCameras: Rebuild, or None.
-    Order camerasListed(const std::vector<CameraName> &cameras, Millis now);
+    Order camerasListed(const std::vector<CameraName> &cameras, Millis now, bool complete = true);
     // The graph was built afresh after Rebuild.
     void rebuilt(Millis now);
 
@@ -106,6 +107,8 @@ class CameraSession {
     PictureSource source_;
     CameraName camera_;
     bool chosen_ = false;
+    // The system has listed no camera yet, and is still looking.
+    bool looking_ = false;
     // The pattern shows for want of a camera, not because the user asked.
     bool waitingForCamera_ = false;
     bool showsPattern_ = false;

@@ -46,6 +46,8 @@ void CameraStatus::showPattern(const std::string &wanted) {
         retitle("not found: " + shortened(wanted));
 }
 
+void CameraStatus::lookForCameras() { retitle("looking for cameras"); }
+
 void CameraStatus::retitle(const std::string &shown) { title_ = "cloakcam - " + shown; }
 
 std::string CameraStatus::lose(const std::string &reason) {

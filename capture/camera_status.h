@@ -31,6 +31,8 @@ class CameraStatus {
     // The test pattern shows instead of a camera; `wanted` is the camera the
     // user named, patternChoice, or empty.
     void showPattern(const std::string &wanted);
+    // The system has not finished listing its cameras.
+    void lookForCameras();
 
     State state() const { return state_; }
     // "cloakcam", then what the window shows, or why it shows the test

@@ -79,9 +79,10 @@ template <typename Interface> void release(Interface *&object) {
 
 bool getVideoImage::bindCamera() {
     std::vector<IMoniker *> devices;
-    const std::vector<CameraName> names = listCameras(deviceEnum, &devices);
+    bool complete = true;
+    const std::vector<CameraName> names = listCameras(deviceEnum, &devices, &complete);
     release(deviceEnum);
-    const int index = session.cameraFor(names, steadyNow());
+    const int index = session.cameraFor(names, steadyNow(), complete);
     if (session.showsPattern() && !pattern)
         pattern.reset(new TestPattern(width, height));
     else if (!session.showsPattern())

@@ -143,9 +143,12 @@ void getVideoImage::carryOut(CameraSession::Order order) {
         // device, so that it can come back.
         stopGraph();
         return;
-    case CameraSession::Order::LookForCameras:
-        carryOut(session.camerasListed(listCamerasNow(), steadyNow()));
+    case CameraSession::Order::LookForCameras: {
+        bool complete = true;
+        const std::vector<CameraName> cameras = listCamerasNow(&complete);
+        carryOut(session.camerasListed(cameras, steadyNow(), complete));
         return;
+    }
     case CameraSession::Order::Rebuild:
         // Not while the old graph is still stopping: a camera stuck there
         // would hold up the new graph too, and each attempt would leave more

@@ -55,6 +55,10 @@ TEST(CameraChoice, NamedByPathOrNameElseTheFirstOrThePattern) {
     EXPECT_EQ(findCamera({ported[1]}, {"Desk", "/dev/video0", "usb-1"}, {}), -1);
     EXPECT_EQ(chooseCamera(ported, "usb-2").index, 1);
     EXPECT_EQ(describeCamera({"Named", "Named"}), "Named");
+    for (const char *routed : {"HD WebCam: HD WebCam", "HD WebCam (V4L2)", "HD WebCam"})
+        EXPECT_EQ(modelName(routed), "HD WebCam");
+    EXPECT_EQ(modelName("Integrated Camera: Integrated C"), "Integrated Camera");
+    EXPECT_EQ(modelName("Dock: Camera"), "Dock: Camera");
     EXPECT_EQ(describeCamera({"Named", "\\\\?\\usb#vid_046d#1&2\\global"}), "Named");
 }
 

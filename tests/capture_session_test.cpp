@@ -196,6 +196,28 @@ TEST(CameraSession, TheOneInUseIsFollowedNeverItsTwin) {
               (std::vector<std::string>{"camera lost: it was unplugged", "camera back"}));
 }
 
+TEST(CameraSession, NoCameraIsSaidMissingBeforeTheSystemHasLookedEverywhere) {
+    Session late, none;
+    for (Session *s : {&late, &none}) {
+        EXPECT_EQ(s->cameraFor({}, 0, false), -1);
+        EXPECT_TRUE(s->showsPattern());
+        EXPECT_EQ(s->title(), "cloakcam - looking for cameras");
+        EXPECT_EQ(s->next(250), Order::LookForCameras);
+        EXPECT_EQ(s->camerasListed({}, 250, false), Order::None);
+        EXPECT_EQ(s->next(300), Order::None);
+        EXPECT_EQ(s->next(500), Order::LookForCameras);
+    }
+    EXPECT_EQ(late.camerasListed({desk}, 500), Order::Rebuild);
+    EXPECT_EQ(late.cameraFor({desk}, 510), 0);
+    late.rebuilt(510);
+    EXPECT_TRUE(late.lines.empty());
+    EXPECT_FALSE(late.showsPattern());
+    EXPECT_EQ(late.title(), "cloakcam - starting Desk");
+    EXPECT_EQ(none.camerasListed({}, 500), Order::Rebuild);
+    EXPECT_EQ(none.cameraFor({}, 510), -1);
+    EXPECT_EQ(none.lines, (std::vector<std::string>{"no camera found, showing a test pattern"}));
+}
+
 TEST(CameraSession, ThePatternStandsInUntilACameraComes) {
     Session session;
     EXPECT_EQ(session.cameraFor({}, 0), -1);

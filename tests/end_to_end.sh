@@ -63,9 +63,10 @@ find_window() {
 }
 
 # Waits up to 10 s for the window's title to read $1.
+# The window's title is $1 within $2 seconds (10 unless given).
 expect_title() {
     local title=""
-    for _ in $(seq 100); do
+    for _ in $(seq $((${2:-10} * 10))); do
         title=$(xdotool getwindowname "$window" 2>/dev/null) || true
         [ "$title" = "$1" ] && return 0
         sleep 0.1

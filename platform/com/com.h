@@ -66,6 +66,7 @@ inline bool operator!=(const GUID &a, const GUID &b) { return !(a == b); }
 #define E_FAIL ((HRESULT)0x80004005u)
 #define E_ACCESSDENIED ((HRESULT)0x80070005u)
 #define E_UNEXPECTED ((HRESULT)0x8000FFFFu)
+#define E_PENDING ((HRESULT)0x8000000Au)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000Eu)
 #define E_INVALIDARG ((HRESULT)0x80070057u)
 #define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110u)

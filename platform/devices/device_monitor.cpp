@@ -24,11 +24,16 @@ constexpr auto firstListBound = std::chrono::milliseconds(900);
 // milliseconds, and the cameras are then found by this very listing rather
 // than the next.
 constexpr auto movedListBound = std::chrono::milliseconds(500);
+// A list that came late, from a camera service that was slow to answer, is
+// given out only this much later: a stream connected the moment the service
+// answers again gets no pictures, as with a camera just plugged in.
+constexpr auto lateListSettling = std::chrono::milliseconds(500);
 
 struct Devices {
     std::mutex mutex;
     std::condition_variable listed;
     bool ready = false;
+    std::chrono::steady_clock::time_point readyAt;
     // Until when a caller waits for the first list.
     std::chrono::steady_clock::time_point patience;
     GList *all = nullptr; // each with a reference
@@ -96,6 +101,7 @@ void startMonitor() {
     }
     g_list_free(present);
     known.ready = true;
+    known.readyAt = std::chrono::steady_clock::now();
     known.listed.notify_all();
 }
 
@@ -180,11 +186,17 @@ void renewAfterPipeWire(Devices &known) {
 
 } // namespace
 
-GList *listVideoSources() {
+GList *listVideoSources(bool *complete) {
     Devices &known = started();
     renewAfterPipeWire(known);
     std::unique_lock<std::mutex> lock(known.mutex);
     known.listed.wait_until(lock, known.patience, [&known] { return known.ready; });
+    const bool settling = known.ready && known.readyAt > known.patience &&
+                          std::chrono::steady_clock::now() < known.readyAt + lateListSettling;
+    if (complete)
+        *complete = known.ready && !settling;
+    if (settling)
+        return nullptr;
     GList *copy = g_list_copy(known.all);
     for (GList *item = copy; item; item = item->next)
         gst_object_ref(item->data);

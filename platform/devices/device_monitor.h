@@ -14,8 +14,9 @@
 #include <functional>
 
 // The video sources listed now, each with a reference for the caller. Waits
-// a moment for the monitor's first list, never longer.
-GList *listVideoSources();
+// a moment for the monitor's first list, never longer; `complete` (unless
+// null) tells whether that list was made.
+GList *listVideoSources(bool *complete = nullptr);
 
 // `listener` hears of each video source added (true) or removed (false), on
 // whichever thread the provider tells of it, from now until it is removed.

@@ -107,9 +107,9 @@ DeviceEntry describeDevice(GstDevice *device) {
 
 namespace {
 
-std::vector<DeviceEntry> findCameras() {
+std::vector<DeviceEntry> findCameras(bool *complete) {
     std::vector<DeviceEntry> cameras;
-    GList *devices = g_list_concat(listVideoSources(), lockedCameras());
+    GList *devices = g_list_concat(listVideoSources(complete), lockedCameras());
     for (GList *item = devices; item; item = item->next) {
         auto *device = GST_DEVICE(item->data);
         DeviceEntry entry = describeDevice(device);
@@ -136,10 +136,13 @@ class SystemDeviceEnum final : public ComObject<ICreateDevEnum> {
         *monikers = nullptr;
         if (category != CLSID_VideoInputDeviceCategory)
             return S_FALSE;
-        std::vector<DeviceEntry> cameras = findCameras();
-        // Like Windows: an empty category has no enumerator at all.
+        bool complete = true;
+        std::vector<DeviceEntry> cameras = findCameras(&complete);
+        // Like Windows: an empty category has no enumerator at all. Windows
+        // lists at once; a device service that has not answered yet has
+        // nothing to list so far, which is not the same as no camera.
         if (cameras.empty())
-            return S_FALSE;
+            return complete ? S_FALSE : E_PENDING;
         *monikers = new ComEnumerator<IEnumMoniker, IMoniker, DeviceEntry>(
             sortDevices(std::move(cameras)), monikerFor);
         return S_OK;
