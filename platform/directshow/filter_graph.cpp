@@ -74,9 +74,10 @@ GstElement *makeConversion(bool decodeJpeg, const std::string &format, int width
     // JPEG's YUV is at full range, which jpegdec would otherwise label as
     // whatever is asked after it.
     const std::string description =
-        std::string(decodeJpeg ? "jpegdec ! video/x-raw,format=I420,colorimetry=1:4:0:0;"
-                                 "video/x-raw ! "
-                               : "") +
+        std::string(decodeJpeg
+                        ? "jpegdec ! capsfilter caps=\"video/x-raw,format=I420,colorimetry=1:4:0:0;"
+                          "video/x-raw\" ! "
+                        : "") +
         "videoconvert ! videoscale ! capsfilter name=size" +
         (rgb24 ? " ! videoflip video-direction=vert" : "");
     GstElement *bin = gst_parse_bin_from_description(description.c_str(), TRUE, nullptr);
