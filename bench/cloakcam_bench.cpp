@@ -498,6 +498,88 @@ BENCHMARK(BM_WarpTV)->Unit(benchmark::kMicrosecond);
 void BM_HarnessIdentity(benchmark::State &state) { harnessFrame(state, "identity"); }
 BENCHMARK(BM_HarnessIdentity)->Unit(benchmark::kMicrosecond);
 
+// A 1920x1080 camera's motion JPEG of the scene: gradients, squares and
+// camera noise, encoded once as jpegenc encodes I420 (4:2:0, quality 85).
+GstBuffer *sceneJpeg() {
+    constexpr int w = 1920, h = 1080;
+    GstHarness *encoder = gst_harness_new("jpegenc");
+    gst_harness_set_src_caps_str(encoder,
+                                 "video/x-raw,format=I420,width=1920,height=1080,framerate=30/1");
+    GstBuffer *input = gst_harness_create_buffer(encoder, w * h * 3 / 2);
+    GstMapInfo map;
+    gst_buffer_map(input, &map, GST_MAP_WRITE);
+    Noise noise;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            map.data[y * w + x] = static_cast<unsigned char>(
+                clampByte(40 + x * 180 / w + ((x / 96 + y / 96) % 2) * 20 + noise.next(6)));
+    for (int i = 0; i < w * h / 2; ++i)
+        map.data[w * h + i] = static_cast<unsigned char>(clampByte(128 + noise.next(4) + i % 30));
+    gst_buffer_unmap(input, &map);
+    gst_harness_push(encoder, input);
+    GstBuffer *jpeg = gst_harness_pull(encoder);
+    gst_harness_teardown(encoder);
+    return jpeg;
+}
+
+// Process CPU time per frame of a 1920x1080 MJPG camera's frame from its
+// JPEG to the program's 320x240 picture: the stand-in's conversion in front
+// of the grabber (as filter_graph.cpp builds it), the grabber's copy, the
+// program's GetCurrentBuffer copy and convertCameraFrame; or jpegdec alone.
+void mjpgFrame(benchmark::State &state, const char *conversion, PixelFormat format) {
+    GstHarness *harness = gst_harness_new_parse(conversion);
+    gst_harness_set_src_caps_str(harness, "image/jpeg,width=1920,height=1080,framerate=30/1");
+    GstBuffer *jpeg = sceneJpeg();
+    FrameLayout layout{format, 1920, 1080, format != PixelFormat::Rgb24,
+                       format == PixelFormat::Rgb24 ? 1920 * 3L : 1920L};
+    std::vector<unsigned char> grabber(static_cast<size_t>(layout.bytes()));
+    std::vector<unsigned char> copy(grabber.size()), picture(frameBytes);
+    const bool program = std::strcmp(conversion, "jpegdec") != 0;
+    for (auto _ : state) {
+        if (gst_harness_push(harness, gst_buffer_ref(jpeg)) != GST_FLOW_OK) {
+            state.SkipWithError("the conversion refused the frame");
+            break;
+        }
+        GstBuffer *output = gst_harness_pull(harness);
+        benchmark::DoNotOptimize(output);
+        if (program && output) {
+            GstMapInfo map;
+            gst_buffer_map(output, &map, GST_MAP_READ);
+            std::memcpy(grabber.data(), map.data, std::min(map.size, grabber.size()));
+            gst_buffer_unmap(output, &map);
+            std::memcpy(copy.data(), grabber.data(), grabber.size());
+            convertCameraFrame(copy.data(), static_cast<long>(copy.size()), layout, picture.data(),
+                               frameWidth, frameHeight);
+        }
+        if (output)
+            gst_buffer_unref(output);
+        benchmark::ClobberMemory();
+    }
+    gst_buffer_unref(jpeg);
+    gst_harness_teardown(harness);
+}
+
+void BM_MjpgCamera(benchmark::State &state, const char *conversion, PixelFormat format) {
+    mjpgFrame(state, conversion, format);
+}
+BENCHMARK_CAPTURE(BM_MjpgCamera, jpegdec_alone, "jpegdec", PixelFormat::I420)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(
+    BM_MjpgCamera, i420_as_it_comes,
+    "jpegdec ! capsfilter caps=\"video/x-raw,format=I420,colorimetry=1:4:0:0;video/x-raw\" ! "
+    "videoconvert ! videoscale ! "
+    "capsfilter caps=\"video/x-raw,format=I420,colorimetry=bt601,width=1920,height=1080\"",
+    PixelFormat::I420)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_MjpgCamera, rgb24_converted_and_flipped,
+                  "jpegdec ! videoconvert ! videoscale ! "
+                  "video/x-raw,format=BGR,width=1920,height=1080 ! videoflip video-direction=vert",
+                  PixelFormat::Rgb24)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char **argv) {

@@ -56,6 +56,7 @@ void listCapabilities(IAMStreamConfig *streamConfig, std::vector<AM_MEDIA_TYPE *
         }
         const auto *config = reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS *>(caps.data());
         OfferedFormat format{type->subtype, header->biWidth, header->biHeight};
+        format.fastest = frameInterval(*type);
         if (config->guid == type->formattype) {
             format.minWidth = config->MinOutputSize.cx;
             format.minHeight = config->MinOutputSize.cy;
@@ -63,6 +64,11 @@ void listCapabilities(IAMStreamConfig *streamConfig, std::vector<AM_MEDIA_TYPE *
             format.maxHeight = config->MaxOutputSize.cy;
             format.stepX = config->OutputGranularityX;
             format.stepY = config->OutputGranularityY;
+            // Some drivers leave the capability's rates empty and give only
+            // the type's.
+            if (config->MinFrameInterval > 0)
+                format.fastest = config->MinFrameInterval;
+            format.slowest = config->MaxFrameInterval;
         }
         offered->push_back(format);
         types->push_back(type);
@@ -208,6 +214,8 @@ bool getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
     for (const FormatTry &format : rankFormats(offered, width, height)) {
         AM_MEDIA_TYPE *type = types[format.index];
         resize(*type, format.width, format.height);
+        // A rate the camera has not got gives the next slower one it has.
+        setFrameInterval(*type, format.interval);
         result = streamConfig->SetFormat(type);
         if (SUCCEEDED(result))
             result = connectAs(capturePin, grabberInput, type->subtype);
@@ -243,19 +251,17 @@ bool getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
 }
 
 HRESULT getVideoImage::connectAs(IPin *capturePin, IPin *grabberInput, const GUID &subtype) {
-    AM_MEDIA_TYPE type = {};
-    type.majortype = MEDIATYPE_Video;
-    type.subtype = MEDIASUBTYPE_RGB24;
-    grabber->SetMediaType(&type);
-    HRESULT result = graph->Connect(capturePin, grabberInput);
-    PixelFormat pixels;
-    if (FAILED(result) && !isRefusal(result) && subtype != MEDIASUBTYPE_RGB24 &&
-        pixelFormatOf(subtype, &pixels)) {
-        // Windows has no converter for this one (NV12 above all): the
-        // pictures come as they are and the program converts them.
-        type.subtype = subtype;
+    HRESULT result = VFW_E_NO_ACCEPTABLE_TYPES;
+    // Where Windows has no converter to one form (NV12 above all), the next
+    // is tried, down to the pictures as they come.
+    for (const GUID &asked : grabberSubtypes(subtype)) {
+        AM_MEDIA_TYPE type = {};
+        type.majortype = MEDIATYPE_Video;
+        type.subtype = asked;
         grabber->SetMediaType(&type);
         result = graph->Connect(capturePin, grabberInput);
+        if (SUCCEEDED(result) || isRefusal(result))
+            break;
     }
     return result;
 }

@@ -31,3 +31,28 @@ void resize(AM_MEDIA_TYPE &type, int width, int height) {
                            : &reinterpret_cast<VIDEOINFOHEADER2 *>(type.pbFormat)->rcSource;
     rectangles[0] = rectangles[1] = RECT{0, 0, 0, 0};
 }
+
+namespace {
+
+REFERENCE_TIME *intervalField(const AM_MEDIA_TYPE &type) {
+    if (!type.pbFormat)
+        return nullptr;
+    if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER))
+        return &reinterpret_cast<VIDEOINFOHEADER *>(type.pbFormat)->AvgTimePerFrame;
+    if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
+        return &reinterpret_cast<VIDEOINFOHEADER2 *>(type.pbFormat)->AvgTimePerFrame;
+    return nullptr;
+}
+
+} // namespace
+
+REFERENCE_TIME frameInterval(const AM_MEDIA_TYPE &type) {
+    const REFERENCE_TIME *interval = intervalField(type);
+    return interval && *interval > 0 ? *interval : 0;
+}
+
+void setFrameInterval(AM_MEDIA_TYPE &type, REFERENCE_TIME interval) {
+    REFERENCE_TIME *field = intervalField(type);
+    if (field && interval > 0)
+        *field = interval;
+}

@@ -14,4 +14,10 @@ BITMAPINFOHEADER *bitmapHeader(const AM_MEDIA_TYPE &type);
 // rectangles are left empty, which means the whole picture.
 void resize(AM_MEDIA_TYPE &type, int width, int height);
 
+// The frame interval a video type shows, in 100 ns units; zero for none.
+REFERENCE_TIME frameInterval(const AM_MEDIA_TYPE &type);
+
+// Makes a video type ask for frames `interval` apart; zero leaves it as it is.
+void setFrameInterval(AM_MEDIA_TYPE &type, REFERENCE_TIME interval);
+
 #endif

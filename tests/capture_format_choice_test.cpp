@@ -17,6 +17,12 @@ GUID fourcc(const char *code) {
 const GUID rgb = MEDIASUBTYPE_RGB24;
 const GUID yuy2 = fourcc("YUY2");
 const GUID nv12 = fourcc("NV12");
+const GUID mjpg = fourcc("MJPG");
+
+OfferedFormat at(OfferedFormat format, int framesPerSecond) {
+    format.fastest = 10000000 / framesPerSecond;
+    return format;
+}
 
 OfferedFormat range(GUID subtype, int minW, int minH, int maxW, int maxH, int step) {
     OfferedFormat format{subtype, maxW, maxH};
@@ -35,7 +41,7 @@ struct Try {
     }
 };
 
-TEST(RankFormats, Rgb24FirstThenTheWindowsShapeAndEnoughPixels) {
+TEST(RankFormats, RateThenCostThenRgb24TheWindowsShapeAndEnoughPixels) {
     struct Case {
         const char *what;
         std::vector<OfferedFormat> offered;
@@ -51,9 +57,26 @@ TEST(RankFormats, Rgb24FirstThenTheWindowsShapeAndEnoughPixels) {
         {"enough pixels before too few; of those, the fewest",
          {{rgb, 160, 120}, {rgb, 1280, 960}, {rgb, 320, -240}, {rgb, 176, 144}},
          {{2, 320, 240}, {1, 1280, 960}, {0, 160, 120}, {3, 176, 144}}},
-        {"other subtypes in the camera's own order",
+        {"raw up to 640x480 before larger raw; equals in the camera's own order",
          {{nv12, 1280, 720}, {fourcc("I420"), 1280, 720}, {yuy2, 640, 480}},
-         {{0, 1280, 720}, {1, 1280, 720}, {2, 640, 480}}},
+         {{2, 640, 480}, {0, 1280, 720}, {1, 1280, 720}}},
+        {"a webcam's raw 320x240 before its MJPG",
+         {at({yuy2, 640, 480}, 30), at({yuy2, 320, 240}, 30), at({mjpg, 640, 480}, 30),
+          at({mjpg, 1280, 720}, 30)},
+         {{1, 320, 240}, {0, 640, 480}, {2, 640, 480}, {3, 1280, 720}}},
+        {"raw at 10 and 5 frames a second after MJPG at 30",
+         {at({yuy2, 1280, 720}, 10), at({yuy2, 1920, 1080}, 5), at({mjpg, 1280, 720}, 30),
+          at({mjpg, 640, 480}, 30)},
+         {{3, 640, 480}, {2, 1280, 720}, {0, 1280, 720}, {1, 1920, 1080}}},
+        {"20 frames a second fall below 24 where another size gives 24",
+         {at({yuy2, 320, 240}, 20), at({mjpg, 640, 480}, 25)},
+         {{1, 640, 480}, {0, 320, 240}}},
+        {"a camera slower than the floor is still used, its fastest first",
+         {at({yuy2, 640, 480}, 5), at({yuy2, 1280, 720}, 8)},
+         {{1, 1280, 720}, {0, 640, 480}}},
+        {"1080p-only raw after MJPG at the smallest size that fills",
+         {at({yuy2, 1920, 1080}, 30), at({mjpg, 1920, 1080}, 30), at({mjpg, 1280, 720}, 30)},
+         {{2, 1280, 720}, {1, 1920, 1080}, {0, 1920, 1080}}},
         {"a range gives the window's size on its grid",
          {range(rgb, 160, 120, 1920, 1080, 8)},
          {{0, 320, 240}}},
@@ -73,6 +96,35 @@ TEST(RankFormats, Rgb24FirstThenTheWindowsShapeAndEnoughPixels) {
             EXPECT_TRUE(c.order[i] == order[i]) << "at " << i << ": " << order[i].index << " "
                                                 << order[i].width << "x" << order[i].height;
     }
+}
+
+TEST(RankFormats, AsksTheFastestRateUpTo30WithinTheCamerasBounds) {
+    OfferedFormat any = at({yuy2, 320, 240}, 1000);
+    any.slowest = 10000000;
+    OfferedFormat only60 = at({yuy2, 320, 240}, 60);
+    only60.slowest = only60.fastest;
+    const struct {
+        const char *what;
+        OfferedFormat offered;
+        REFERENCE_TIME asked;
+    } cases[] = {
+        {"a range open to any rate", any, 333333},
+        {"a camera that gives only 60", only60, 166666},
+        {"a slow camera at its fastest", at({yuy2, 320, 240}, 10), 1000000},
+        {"a camera that says nothing of its rate", {yuy2, 320, 240}, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<FormatTry> order = rankFormats({c.offered}, 320, 240);
+        ASSERT_EQ(order.size(), 1u);
+        EXPECT_EQ(order[0].interval, c.asked);
+    }
+}
+
+TEST(GrabberSubtypes, MjpgAsADecodersYuvBeforeRgb24OthersAsRgb24ThenAsTheyCome) {
+    EXPECT_EQ(grabberSubtypes(mjpg), (std::vector<GUID>{fourcc("I420"), yuy2, rgb}));
+    EXPECT_EQ(grabberSubtypes(nv12), (std::vector<GUID>{rgb, nv12}));
+    EXPECT_EQ(grabberSubtypes(fourcc("Y800")), std::vector<GUID>{rgb});
 }
 
 TEST(DescribeFormats, NamesEachFormatAsAUserReadsIt) {

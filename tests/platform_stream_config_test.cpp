@@ -251,23 +251,37 @@ TEST(StreamConfig, SetFormatTakesOnlyWhatTheDeviceLists) {
     }
 }
 
-// A camera of another shape reaches the grabber at its own size, bottom-up
-// RGB24 as Windows delivers it, whatever it sends: raw or motion JPEG.
+// A camera of another shape reaches the grabber at its own size, whatever it
+// sends: bottom-up RGB24 as Windows delivers it, raw or motion JPEG; motion
+// JPEG decoded to I420 as it comes, for a grabber asking that.
 TEST(StreamConfig, TheGrabberGetsTheCameraAtTheSizeSet) {
-    const char *offers[] = {
-        "video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1",
-        "image/jpeg,width=1280,height=720,framerate=30/1",
+    const GUID i420 = [] {
+        GUID subtype = MEDIATYPE_Video;
+        subtype.Data1 = GST_STR_FOURCC("I420");
+        return subtype;
+    }();
+    const struct {
+        const char *offered;
+        GUID asked;
+        int bits;
+        LONG bytes;
+    } cases[] = {
+        {"video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1", MEDIASUBTYPE_RGB24, 24,
+         1280 * 720 * 3},
+        {"image/jpeg,width=1280,height=720,framerate=30/1", MEDIASUBTYPE_RGB24, 24, 1280 * 720 * 3},
+        {"image/jpeg,width=1280,height=720,framerate=30/1", i420, 12, 1280 * 720 * 3 / 2},
     };
-    for (const char *offered : offers) {
-        SCOPED_TRACE(offered);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.offered);
         CoInitialize(nullptr);
-        FakeCamera camera(1280, 720, quarters(1280, 720, red, green, blue, yellow), offered);
+        FakeCamera camera(1280, 720, quarters(1280, 720, red, green, blue, yellow), c.offered);
         auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
         IBaseFilter *capture = firstVideoInput();
         auto *grabberFilter = create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
         auto *grabber = query<ISampleGrabber>(grabberFilter, IID_ISampleGrabber);
         auto *control = query<IMediaControl>(graph, IID_IMediaControl);
         AM_MEDIA_TYPE type = rgb24Type();
+        type.subtype = c.asked;
         ASSERT_EQ(grabber->SetMediaType(&type), S_OK);
         ASSERT_EQ(graph->AddFilter(capture, L"Video Capture"), S_OK);
         ASSERT_EQ(graph->AddFilter(grabberFilter, L"Grabber"), S_OK);
@@ -276,28 +290,34 @@ TEST(StreamConfig, TheGrabberGetsTheCameraAtTheSizeSet) {
         ASSERT_EQ(graph->Connect(out, in), S_OK);
         AM_MEDIA_TYPE connected = {};
         ASSERT_EQ(grabber->GetConnectedMediaType(&connected), S_OK);
-        EXPECT_EQ(connected.subtype, MEDIASUBTYPE_RGB24);
+        EXPECT_EQ(connected.subtype, c.asked);
         const BITMAPINFOHEADER &picture = header(&connected);
         EXPECT_EQ(picture.biWidth, 1280);
         EXPECT_EQ(picture.biHeight, 720);
-        EXPECT_EQ(picture.biBitCount, 24);
+        EXPECT_EQ(picture.biBitCount, c.bits);
+        EXPECT_EQ(LONG(picture.biSizeImage), c.bytes);
         freeMediaType(connected);
 
         ASSERT_EQ(grabber->SetBufferSamples(TRUE), S_OK);
         EXPECT_TRUE(SUCCEEDED(control->Run()));
-        const LONG bytes = 1280 * 720 * 3;
-        std::vector<uint8_t> sample(bytes);
+        std::vector<uint8_t> sample(c.bytes);
         LONG size = 0;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (grabber->GetCurrentBuffer(&size, nullptr) != S_OK &&
                std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        size = bytes;
+        size = c.bytes;
         ASSERT_EQ(grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(sample.data())), S_OK);
-        ASSERT_EQ(size, bytes);
-        // The last row in memory is the picture's top; colours survive the
-        // camera's encoding within a few steps.
+        ASSERT_EQ(size, c.bytes);
+        // RGB24's last row in memory is the picture's top, I420's first;
+        // colours survive the camera's encoding within a few steps.
         auto near = [&](int x, int rowFromBottom, Rgb colour) {
+            if (c.asked == i420) {
+                const int luma = 16 + (66 * colour.r + 129 * colour.g + 25 * colour.b) / 256;
+                EXPECT_NEAR(sample[(719 - rowFromBottom) * 1280 + x], luma, 12)
+                    << x << "," << rowFromBottom;
+                return;
+            }
             const uint8_t *p = &sample[(rowFromBottom * 1280 + x) * 3];
             EXPECT_NEAR(p[2], colour.r, 12) << x << "," << rowFromBottom;
             EXPECT_NEAR(p[1], colour.g, 12) << x << "," << rowFromBottom;

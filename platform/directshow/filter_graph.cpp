@@ -57,16 +57,38 @@ bool isJpeg(GstCaps *caps) {
     return true;
 }
 
-GstElement *makeConversion(bool decodeJpeg, int width, int height) {
-    GstElement *bin = gst_parse_bin_from_description(
-        decodeJpeg ? "jpegdec ! videoconvert ! videoscale ! capsfilter name=size ! "
-                     "videoflip video-direction=vert"
-                   : "videoconvert ! videoscale ! capsfilter name=size ! "
-                     "videoflip video-direction=vert",
-        TRUE, nullptr);
+// The raw format a pin asks for other than RGB24, or "" for none: a
+// decoder's output goes to it as it is, as intelligent connect puts the
+// MJPEG decompressor alone in front of a grabber asking YUV.
+std::string wantsRaw(GstCaps *caps) {
+    if (gst_caps_is_any(caps) || gst_caps_get_size(caps) != 1 || wantsRgb24(caps))
+        return "";
+    GstStructure *structure = gst_caps_get_structure(caps, 0);
+    const char *format = gst_structure_get_string(structure, "format");
+    return gst_structure_has_name(structure, "video/x-raw") && format ? format : "";
+}
+
+// Into `format` at width x height; RGB24 turned bottom row first as well.
+GstElement *makeConversion(bool decodeJpeg, const std::string &format, int width, int height) {
+    const bool rgb24 = format == "BGR";
+    // JPEG's YUV is at full range, which jpegdec would otherwise label as
+    // whatever is asked after it.
+    const std::string description =
+        std::string(decodeJpeg
+                        ? "jpegdec ! capsfilter caps=\"video/x-raw,format=I420,colorimetry=1:4:0:0;"
+                          "video/x-raw\" ! "
+                        : "") +
+        "videoconvert ! videoscale ! capsfilter name=size" +
+        (rgb24 ? " ! videoflip video-direction=vert" : "");
+    GstElement *bin = gst_parse_bin_from_description(description.c_str(), TRUE, nullptr);
     if (!bin)
         return nullptr;
-    GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
+    GstCaps *caps =
+        gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format.c_str(), nullptr);
+    // Windows' YUV is BT.601 at video levels, whatever the size; GStreamer's
+    // would be BT.709 for HD and JPEG's at full range.
+    if (!rgb24)
+        gst_caps_set_simple(caps, "colorimetry", G_TYPE_STRING, "bt601", nullptr);
     if (width > 0)
         gst_caps_set_simple(caps, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
                             nullptr);
@@ -348,10 +370,13 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
         GstCaps *offered = gst_pad_query_caps(out->pad(), nullptr);
         GstCaps *accepted = gst_pad_query_caps(in->pad(), nullptr);
         bool linked = false;
-        if (wantsRgb24(accepted)) {
+        const bool jpeg = isJpeg(offered);
+        const std::string raw = jpeg ? wantsRaw(accepted) : "";
+        if (wantsRgb24(accepted) || !raw.empty()) {
             int width, height;
             out->frameSize(&width, &height);
-            linked = linkThroughConversion(out->pad(), in->pad(), isJpeg(offered), width, height);
+            linked = linkThroughConversion(out->pad(), in->pad(), jpeg, raw.empty() ? "BGR" : raw,
+                                           width, height);
             // What the conversion will deliver, for the grabber to tell.
             if (linked)
                 in->setFrameSize(width, height);
@@ -367,8 +392,9 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
         return S_OK;
     }
 
-    bool linkThroughConversion(GstPad *out, GstPad *in, bool decodeJpeg, int width, int height) {
-        GstElement *conversion = makeConversion(decodeJpeg, width, height);
+    bool linkThroughConversion(GstPad *out, GstPad *in, bool decodeJpeg, const std::string &format,
+                               int width, int height) {
+        GstElement *conversion = makeConversion(decodeJpeg, format, width, height);
         if (!conversion)
             return false;
         gst_bin_add(GST_BIN(pipeline_), conversion);

@@ -14,6 +14,43 @@
 
 namespace {
 
+// The raw GStreamer format of a four-character subtype; RGB24's and the
+// others' are GST_VIDEO_FORMAT_UNKNOWN.
+GstVideoFormat rawFormat(const GUID &subtype) {
+    GUID base = MEDIATYPE_Video;
+    base.Data1 = subtype.Data1;
+    return base == subtype ? gst_video_format_from_fourcc(subtype.Data1) : GST_VIDEO_FORMAT_UNKNOWN;
+}
+
+int firstComponent(const GstVideoInfo &info, guint plane) {
+    gint components[GST_VIDEO_MAX_COMPONENTS];
+    gst_video_format_info_component(info.finfo, plane, components);
+    return components[0];
+}
+
+size_t planeRowBytes(const GstVideoInfo &info, guint plane) {
+    const int component = firstComponent(info, plane);
+    return size_t(GST_VIDEO_INFO_COMP_WIDTH(&info, component)) *
+           GST_VIDEO_INFO_COMP_PSTRIDE(&info, component);
+}
+
+int planeRows(const GstVideoInfo &info, guint plane) {
+    return GST_VIDEO_INFO_COMP_HEIGHT(&info, firstComponent(info, plane));
+}
+
+size_t tightBytes(const GstVideoInfo &info) {
+    size_t bytes = 0;
+    for (guint plane = 0; plane < GST_VIDEO_INFO_N_PLANES(&info); ++plane)
+        bytes += planeRowBytes(info, plane) * planeRows(info, plane);
+    return bytes;
+}
+
+// As a BITMAPINFOHEADER counts them.
+long bitsPerPixel(const GstVideoInfo &info) {
+    const long pixels = long(GST_VIDEO_INFO_WIDTH(&info)) * GST_VIDEO_INFO_HEIGHT(&info);
+    return pixels > 0 ? long(tightBytes(info) * 8 / pixels) : 0;
+}
+
 class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFilter> {
   public:
     SampleGrabber()
@@ -50,10 +87,15 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
             caps = gst_caps_new_empty(); // no stream here is anything but video
         else if (type->subtype == MEDIASUBTYPE_RGB24)
             caps = gst_caps_from_string("video/x-raw,format=BGR");
+        else if (rawFormat(type->subtype) != GST_VIDEO_FORMAT_UNKNOWN)
+            caps =
+                gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                    gst_video_format_to_string(rawFormat(type->subtype)), nullptr);
         else
             caps = gst_caps_from_string("video/x-raw");
         g_object_set(filter_, "caps", caps, nullptr);
         gst_caps_unref(caps);
+        asked_ = type->subtype;
         return S_OK;
     }
 
@@ -69,14 +111,24 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
         auto *info = static_cast<VIDEOINFOHEADER *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
         std::memset(info, 0, sizeof *info);
         std::memset(type, 0, sizeof *type);
+        const GstVideoFormat raw = rawFormat(asked_);
         info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
         info->bmiHeader.biWidth = width;
         info->bmiHeader.biHeight = height;
         info->bmiHeader.biPlanes = 1;
         info->bmiHeader.biBitCount = 24;
         info->bmiHeader.biSizeImage = bitmapRowBytes(width, 24) * height;
-        type->majortype = MEDIATYPE_Video;
         type->subtype = MEDIASUBTYPE_RGB24;
+        if (raw != GST_VIDEO_FORMAT_UNKNOWN) {
+            // YUV rows top-down and unpadded, as Windows' decoders give them.
+            GstVideoInfo tight;
+            gst_video_info_set_format(&tight, raw, width, height);
+            info->bmiHeader.biCompression = asked_.Data1;
+            info->bmiHeader.biBitCount = static_cast<WORD>(bitsPerPixel(tight));
+            info->bmiHeader.biSizeImage = static_cast<DWORD>(tightBytes(tight));
+            type->subtype = asked_;
+        }
+        type->majortype = MEDIATYPE_Video;
         type->bFixedSizeSamples = TRUE;
         type->lSampleSize = info->bmiHeader.biSizeImage;
         type->formattype = FORMAT_VideoInfo;
@@ -159,6 +211,8 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
             gst_caps_unref(caps);
         if (known && GST_VIDEO_INFO_N_PLANES(&info) == 1)
             keepRows(info, buffer);
+        else if (known)
+            keepPlanes(info, buffer);
         else
             keepBytes(buffer);
     }
@@ -196,6 +250,26 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
         haveSample_ = true;
     }
 
+    // Planes one after the other, rows unpadded, as Windows lays out NV12
+    // and I420; the same size every frame, so nothing is allocated.
+    void keepPlanes(const GstVideoInfo &info, GstBuffer *buffer) {
+        GstVideoFrame frame;
+        if (!gst_video_frame_map(&frame, const_cast<GstVideoInfo *>(&info), buffer, GST_MAP_READ))
+            return;
+        sample_.resize(tightBytes(info));
+        uint8_t *kept = sample_.data();
+        for (guint plane = 0; plane < GST_VIDEO_INFO_N_PLANES(&info); ++plane) {
+            const size_t rowBytes = planeRowBytes(info, plane);
+            const auto *source =
+                static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane));
+            const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane);
+            for (int row = 0; row < planeRows(info, plane); ++row, kept += rowBytes)
+                std::memcpy(kept, source + row * stride, rowBytes);
+        }
+        gst_video_frame_unmap(&frame);
+        haveSample_ = true;
+    }
+
     void keepBytes(GstBuffer *buffer) {
         GstMapInfo map;
         if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
@@ -217,6 +291,7 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
     bool haveSample_ = false;
     std::vector<uint8_t> sample_;
     ISampleGrabberCB *callback_ = nullptr;
+    GUID asked_ = MEDIASUBTYPE_RGB24;
 };
 
 } // namespace
