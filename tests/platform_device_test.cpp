@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/videodev2.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -238,4 +240,41 @@ TEST(LockedCameras, ListsCaptureNodesTheUserMayNotOpen) {
                 found == "Side Camera=" + dev + "/video3\nDesk Camera=" + dev + "/video0\n")
         << found;
     EXPECT_TRUE(findLockedNodes({tree.roots.classes + "/none", dev, tree.roots.udev}).empty());
+}
+
+namespace {
+
+std::vector<std::string> asked;
+
+// Each node says it captures, but the one whose name says it holds metadata.
+bool answerAsCamera(const std::string &path, NodeCapabilities *capabilities) {
+    asked.push_back(path);
+    const bool meta = path.find("video5") != std::string::npos;
+    *capabilities = {"Card", "usb-1", meta ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE + 0ul};
+    return true;
+}
+
+} // namespace
+
+// A capture node that opens but was never listed is listed all the same: one
+// the user was allowed to open after the provider looked, a loopback camera
+// whose producer came later. Nodes udev calls neither capture nor output are
+// never opened, and nodes listed already are left alone.
+TEST(UnlistedCameras, ListsCaptureNodesTheProviderLeftOut) {
+    NodeTree tree;
+    tree.add("video0", "81:0", 0666, "Listed", "E:ID_V4L_CAPABILITIES=:capture:");
+    tree.add("video2", "81:2", 0666, "Allowed", "E:ID_V4L_CAPABILITIES=:capture:");
+    tree.add("video3", "81:3", 0666, "Loopback", "E:ID_V4L_CAPABILITIES=:video_output:");
+    tree.add("video4", "81:4", 0666, "Metadata", "E:ID_V4L_CAPABILITIES=:");
+    tree.add("video5", "81:5", 0666, "Metadata too", "E:ID_V4L_CAPABILITIES=:capture:");
+    const std::string dev = tree.roots.devices;
+    asked.clear();
+    std::vector<std::string> found;
+    for (const LockedNode &node : findUnlistedNodes({dev + "/video0"}, answerAsCamera, tree.roots))
+        found.push_back(node.name + "=" + node.path + "@" + node.bus);
+    std::sort(found.begin(), found.end());
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"Card=" + dev + "/video2@usb-1",
+                                               "Card=" + dev + "/video3@usb-1"}));
+    EXPECT_EQ(asked, (std::vector<std::string>{dev + "/video2", dev + "/video3", dev + "/video5"}));
 }

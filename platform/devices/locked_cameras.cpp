@@ -1,8 +1,12 @@
 #include "platform/devices/locked_cameras.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 
@@ -19,19 +23,24 @@ bool startsWith(const std::string &text, const std::string &start) {
     return text.compare(0, start.size(), start) == 0;
 }
 
-// What udev says of the node numbered `dev` ("81:0"): whether it captures
-// video, and its product name when it knows one.
-bool udevCapture(const VideoNodeRoots &roots, const std::string &dev, std::string *product) {
+// What udev says of the node numbered `dev` ("81:0"): its capabilities
+// (":capture:", ":video_output:"), and its product name when it knows one.
+std::string udevCapabilities(const VideoNodeRoots &roots, const std::string &dev,
+                             std::string *product) {
     std::ifstream data(roots.udev + "/c" + dev);
-    bool capture = false;
+    std::string found;
     const std::string capabilities = "E:ID_V4L_CAPABILITIES=", name = "E:ID_V4L_PRODUCT=";
     for (std::string line; std::getline(data, line);) {
         if (startsWith(line, capabilities))
-            capture = line.find(":capture:") != std::string::npos;
+            found = line.substr(capabilities.size());
         else if (startsWith(line, name))
             *product = line.substr(name.size());
     }
-    return capture;
+    return found;
+}
+
+bool udevCapture(const VideoNodeRoots &roots, const std::string &dev, std::string *product) {
+    return udevCapabilities(roots, dev, product).find(":capture:") != std::string::npos;
 }
 
 GstElement *createSource(GstDevice *device, const gchar *name) {
@@ -70,18 +79,71 @@ std::vector<LockedNode> findLockedNodes(const VideoNodeRoots &roots) {
         if (dev.empty() || !udevCapture(roots, dev, &product))
             continue;
         nodes.push_back(
-            {product.empty() ? firstLine(roots.classes + "/" + node + "/name") : product, path});
+            {product.empty() ? firstLine(roots.classes + "/" + node + "/name") : product, path, "",
+             0});
     }
     closedir(folder);
     return nodes;
 }
 
-GList *lockedCameras() {
+bool queryNode(const std::string &path, NodeCapabilities *capabilities) {
+    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    v4l2_capability cap = {};
+    const bool answered = ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0;
+    close(fd);
+    if (!answered)
+        return false;
+    capabilities->card = reinterpret_cast<const char *>(cap.card);
+    capabilities->bus = reinterpret_cast<const char *>(cap.bus_info);
+    capabilities->deviceCaps =
+        (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+    return true;
+}
+
+std::vector<LockedNode> findUnlistedNodes(const std::vector<std::string> &listed, QueryNode query,
+                                          const VideoNodeRoots &roots) {
+    std::vector<LockedNode> nodes;
+    DIR *folder = opendir(roots.classes.c_str());
+    if (!folder)
+        return nodes;
+    while (const dirent *entry = readdir(folder)) {
+        const std::string node = entry->d_name;
+        const std::string path = roots.devices + "/" + node;
+        if (!startsWith(node, "video") ||
+            std::find(listed.begin(), listed.end(), path) != listed.end() ||
+            access(path.c_str(), R_OK | W_OK) != 0)
+            continue;
+        const std::string dev = firstLine(roots.classes + "/" + node + "/dev");
+        std::string product;
+        const std::string udev = dev.empty() ? "" : udevCapabilities(roots, dev, &product);
+        NodeCapabilities asked;
+        if ((udev.find(":capture:") == std::string::npos &&
+             udev.find(":video_output:") == std::string::npos) ||
+            !query(path, &asked) ||
+            !(asked.deviceCaps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)))
+            continue;
+        nodes.push_back(
+            {product.empty() ? asked.card : product, path, asked.bus, asked.deviceCaps});
+    }
+    closedir(folder);
+    return nodes;
+}
+
+GList *lockedCameras(const std::vector<std::string> &listed) {
     GList *devices = nullptr;
-    for (const LockedNode &node : findLockedNodes()) {
+    std::vector<LockedNode> nodes = findLockedNodes();
+    for (const LockedNode &node : findUnlistedNodes(listed, queryNode))
+        nodes.push_back(node);
+    for (const LockedNode &node : nodes) {
         GstStructure *properties =
             gst_structure_new("v4l2-proplist", "device.api", G_TYPE_STRING, "v4l2", "device.path",
-                              G_TYPE_STRING, node.path.c_str(), nullptr);
+                              G_TYPE_STRING, node.path.c_str(), "v4l2.device.device_caps",
+                              G_TYPE_UINT, guint(node.deviceCaps), nullptr);
+        if (!node.bus.empty())
+            gst_structure_set(properties, "v4l2.device.bus_info", G_TYPE_STRING, node.bus.c_str(),
+                              nullptr);
         GObject *device = G_OBJECT(g_object_new(lockedDeviceType(), "display-name",
                                                 node.name.c_str(), "device-class", "Video/Source",
                                                 "properties", properties, nullptr));

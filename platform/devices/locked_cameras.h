@@ -15,6 +15,8 @@
 struct LockedNode {
     std::string name;
     std::string path;
+    std::string bus;              // where it says it is plugged in, when it was asked
+    unsigned long deviceCaps = 0; // V4L2's, when it was asked
 };
 
 // Where the system describes its video nodes.
@@ -28,8 +30,27 @@ struct VideoNodeRoots {
 // open for reading and writing, by path.
 std::vector<LockedNode> findLockedNodes(const VideoNodeRoots &roots = {});
 
-// A device for each of them, with a reference for the caller, whose source
-// is Video4Linux's on its node.
-GList *lockedCameras();
+// What a node that opens says of itself when asked (VIDIOC_QUERYCAP).
+struct NodeCapabilities {
+    std::string card;
+    std::string bus;
+    unsigned long deviceCaps = 0;
+};
+using QueryNode = bool (*)(const std::string &path, NodeCapabilities *capabilities);
+
+// The video capture nodes, not in `listed`, that this process may open:
+// GStreamer's provider never lists a node it once could not open, and hears
+// nothing when the user is allowed to; nor one that became a capture node
+// after udev looked (a loopback camera whose producer started later), nor
+// one that offers output too. Only nodes udev calls capture or output nodes
+// are opened to ask, so that the cameras' other nodes are left asleep.
+std::vector<LockedNode> findUnlistedNodes(const std::vector<std::string> &listed, QueryNode query,
+                                          const VideoNodeRoots &roots = {});
+// Asks the node itself.
+bool queryNode(const std::string &path, NodeCapabilities *capabilities);
+
+// A device for each locked node, and for each capture node not in `listed`,
+// with a reference for the caller, whose source is Video4Linux's on its node.
+GList *lockedCameras(const std::vector<std::string> &listed);
 
 #endif

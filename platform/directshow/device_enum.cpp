@@ -109,7 +109,11 @@ namespace {
 
 std::vector<DeviceEntry> findCameras(bool *complete) {
     std::vector<DeviceEntry> cameras;
-    GList *devices = g_list_concat(listVideoSources(complete), lockedCameras());
+    GList *sources = listVideoSources(complete);
+    std::vector<std::string> listed;
+    for (GList *item = sources; item; item = item->next)
+        listed.push_back(describeDevice(GST_DEVICE(item->data)).path);
+    GList *devices = g_list_concat(sources, lockedCameras(listed));
     for (GList *item = devices; item; item = item->next) {
         auto *device = GST_DEVICE(item->data);
         DeviceEntry entry = describeDevice(device);
