@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # V4L2 cameras that exist only in the test, for programs that find cameras
 # as they find real ones: through udev (GStreamer's V4L2 device provider)
 # and the V4L2 calls on /dev/videoN. The program runs in private mount and
@@ -13,6 +14,7 @@
 #   v4l2_unplug MINOR                  unplugged: ENODEV and POLLERR, then gone
 #   v4l2_flag MINOR busy|deny|silent / v4l2_unflag MINOR FLAG
 #   v4l2_forget                        every node gone, without a word
+#   v4l2_pipewire_down / _up           the namespace's PipeWire ends / starts
 #   v4l2_down                          the namespace ended, its folder removed
 #   $v4l2_dir/log                      S_FMT, S_PARM, STREAMON as asked
 
@@ -50,23 +52,32 @@ exec nsenter -t $v4l2_holder -m -n -- env -u GST_V4L2_USE_LIBV4L2 -u PIPEWIRE_RE
     XDG_RUNTIME_DIR=$v4l2_dir/runtime GST_REGISTRY=$v4l2_dir/registry.bin "\$@"
 EOF
     chmod +x "$v4l2_dir/run"
-    # GStreamer's device monitor lists nothing when one of its providers
-    # cannot start, PipeWire's among them: a PipeWire without a session
-    # manager runs here, with no V4L2 nodes to hide GStreamer's own V4L2
-    # provider behind.
-    "$v4l2_dir/run" pipewire >"$v4l2_dir/pipewire.log" 2>&1 &
-    v4l2_pipewire=$!
-    for _ in $(seq 100); do
-        [ -S "$v4l2_dir/runtime/pipewire-0" ] && break
-        sleep 0.05
-    done
-    [ -S "$v4l2_dir/runtime/pipewire-0" ] || {
-        echo "v4l2 camera: PipeWire did not start: $(cat "$v4l2_dir/pipewire.log")" >&2
-        return 1
-    }
+    v4l2_pipewire_up
     printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$v4l2_dir/run" "$program" >"$v4l2_dir/cloakcam"
     chmod +x "$v4l2_dir/cloakcam"
     cloakcam=$v4l2_dir/cloakcam
+}
+
+# A PipeWire without a session manager, as on a desktop whose PipeWire has
+# no V4L2 monitor: PipeWire's provider starts, and has no V4L2 nodes to hide
+# GStreamer's own V4L2 provider behind.
+v4l2_pipewire_up() {
+    "$v4l2_dir/run" pipewire >"$v4l2_dir/pipewire.log" 2>&1 &
+    v4l2_pipewire=$!
+    for _ in $(seq 100); do
+        [ -S "$v4l2_dir/runtime/pipewire-0" ] && return 0
+        sleep 0.05
+    done
+    echo "v4l2 camera: PipeWire did not start: $(cat "$v4l2_dir/pipewire.log")" >&2
+    return 1
+}
+
+v4l2_pipewire_down() {
+    [ -n "$v4l2_pipewire" ] || return 0
+    kill "$v4l2_pipewire" 2>/dev/null || true
+    wait "$v4l2_pipewire" 2>/dev/null || true
+    v4l2_pipewire=""
+    rm -f "$v4l2_dir/runtime/pipewire-0" "$v4l2_dir/runtime/pipewire-0.lock"
 }
 
 v4l2_inside() {
@@ -75,16 +86,17 @@ v4l2_inside() {
 
 # The properties udev's rules (60-persistent-v4l.rules, v4l_id) give a
 # USB camera's node; a node's port follows from its minor, two nodes a port.
+# Two of one model differ only in their port, as cameras without a serial do.
 v4l2_properties() {
     local minor=$1 kind=$2 card=$3 caps=":capture:"
     [ "$kind" = meta ] && caps=":"
     printf '%s\n' "ID_V4L_VERSION=2" "ID_V4L_PRODUCT=$card" "ID_V4L_CAPABILITIES=$caps" \
-        "ID_BUS=usb" "ID_VENDOR_ID=046d" "ID_MODEL_ID=0825" "ID_SERIAL=Test_$((minor / 2 + 1))" \
+        "ID_BUS=usb" "ID_VENDOR_ID=046d" "ID_MODEL_ID=0825" "ID_SERIAL=${card// /_}" \
         "ID_PATH=pci-0000:00:14.0-usb-0:$((minor / 2 + 1)):1.0" "USEC_INITIALIZED=1000000"
 }
 
 v4l2_plug() {
-    local minor=$1 kind=$2 modes=$3 card=$4 node=$v4l2_dir/class/video$1 key
+    local minor=$1 kind=$2 modes=$3 card=$4 node=$v4l2_dir/class/video$1
     rm -f "$v4l2_dir/video$minor.gone"
     grep -q "^$minor " "$v4l2_dir/cameras" || echo "$minor $kind ${modes//\// } | $card" >>"$v4l2_dir/cameras"
     mkdir -p "$node/device"
@@ -133,10 +145,7 @@ v4l2_forget() {
 
 v4l2_down() {
     [ -n "$v4l2_holder" ] || return 0
-    if [ -n "$v4l2_pipewire" ]; then
-        kill "$v4l2_pipewire" 2>/dev/null || true
-        wait "$v4l2_pipewire" 2>/dev/null || true
-    fi
+    v4l2_pipewire_down
     kill "$v4l2_holder" 2>/dev/null || true
     wait "$v4l2_holder" 2>/dev/null || true
     v4l2_holder=""
