@@ -232,6 +232,30 @@ no_pipewire() {
     pass
 }
 
+# With WirePlumber, cameras reach the program as PipeWire nodes made by
+# PipeWire's own V4L2 monitor from the same udev entries and nodes.
+through_pipewire() {
+    context="UVC webcam through PipeWire's V4L2 monitor, unplugged and back"
+    v4l2_plug 0 uvc "$uvc" "USB Camera"
+    v4l2_plug 1 meta "" "USB Camera"
+    v4l2_session_up
+    for _ in $(seq 100); do
+        "$v4l2_dir/run" pw-cli ls Node 2>/dev/null | grep -q 'v4l2:/dev/video0' && break
+        sleep 0.1
+    done
+    launch
+    expect_bars
+    expect_title "cloakcam - USB Camera (V4L2)"
+    v4l2_unplug 0
+    lost=$(wait_for_line "cloakcam: camera lost: it was unplugged" 3)
+    v4l2_plug 0 uvc "$uvc" "USB Camera"
+    back=$(wait_for_line "cloakcam: camera back" 8)
+    expect_bars
+    quit
+    [ "$(grep -c . "$work/stderr.log")" -eq 2 ] || fail "more than the lost and back lines"
+    pass "lost after $lost ms, back after $back ms"
+}
+
 run_case webcam webcam
 run_case wide wide
 run_case busy busy
@@ -247,5 +271,7 @@ run_case no_pipewire no_pipewire
 # The case's PipeWire was ended in its subshell: reaped here, and another started.
 v4l2_pipewire_down
 v4l2_pipewire_up
+run_case through_pipewire through_pipewire
+v4l2_session_down
 
 echo "v4l2_camera: $passed passed, 0 failed, $known known failing"

@@ -37,10 +37,12 @@ done
 mkdir /sys/class/video4linux
 mount --bind "$dir/class" /sys/class/video4linux
 
-# /run: only udev's database, the test's.
+# /run: udev's database, the test's, and an empty logind.
 mount -t tmpfs -o mode=755 v4l2run /run
 mkdir /run/udev
 mount --bind "$dir/udev" /run/udev
+# What logind's clients watch (WirePlumber ends without it): no sessions.
+mkdir -p /run/systemd/seats /run/systemd/sessions /run/systemd/users /run/systemd/machines
 umount -l "$stage"
 touch "$dir/ready"
 exec sleep 100000

@@ -41,11 +41,14 @@ struct node {
 };
 
 struct file {
-    int fd, refs, nonblock, memfd, streaming, nbuffers, stop, dead;
+    int fd, refs, nonblock, streaming, nbuffers, stop, dead;
     struct node node;
     struct mode mode;
     uint32_t sizeimage, stride, sequence, jpeg_size;
-    uint8_t *frame, *buffers;
+    uint8_t *frame;
+    // One memfd a buffer: mapped by mmap, handed out by VIDIOC_EXPBUF.
+    int memfd[MAX_BUFFERS];
+    uint8_t *map[MAX_BUFFERS];
     struct v4l2_buffer buf[MAX_BUFFERS];
     uint64_t queued_order[MAX_BUFFERS], order;
     pthread_t thread;
@@ -63,7 +66,11 @@ static int (*real_dup)(int);
 static int (*real_ioctl)(int, unsigned long, ...);
 static void *(*real_mmap)(void *, size_t, int, int, int, off_t);
 
-__attribute__((constructor)) static void init(void) {
+// Resolved on first use: other libraries' constructors may open files
+// before this library's would run.
+static void init(void) {
+    if (real_mmap)
+        return;
     real_open = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open");
     real_close = (int (*)(int))dlsym(RTLD_NEXT, "close");
     real_dup = (int (*)(int))dlsym(RTLD_NEXT, "dup");
@@ -168,7 +175,6 @@ static int fake_open(const char *path, int flags) {
     struct file *f = calloc(1, sizeof *f);
     f->fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE);
     f->nonblock = (flags & O_NONBLOCK) != 0;
-    f->memfd = -1;
     f->node = node;
     f->mode = node.modes[0];
     pthread_mutex_lock(&lock);
@@ -183,6 +189,7 @@ static int fake_open(const char *path, int flags) {
         va_start(ap, flags);                                                                       \
         mode_t mode = va_arg(ap, mode_t);                                                          \
         va_end(ap);                                                                                \
+        init();                                                                                    \
         int fd = fake_open(path, flags);                                                           \
         return fd != -2 ? fd : OPEN_REAL;                                                          \
     }
@@ -327,7 +334,7 @@ static void *stream(void *arg) {
                     first = i;
             if (first >= 0) {
                 struct v4l2_buffer *b = &f->buf[first];
-                memcpy(f->buffers + b->m.offset, f->frame, f->sizeimage);
+                memcpy(f->map[first], f->frame, f->sizeimage);
                 b->bytesused = f->mode.format == V4L2_PIX_FMT_MJPEG ? f->jpeg_size : f->sizeimage;
                 b->flags = (b->flags & ~V4L2_BUF_FLAG_QUEUED) | V4L2_BUF_FLAG_DONE |
                            V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
@@ -363,16 +370,15 @@ static void stop_stream(struct file *f) {
 }
 
 static void free_buffers(struct file *f) {
-    if (f->buffers)
-        munmap(f->buffers, (size_t)f->nbuffers * f->buf[0].length);
-    if (f->memfd >= 0)
-        real_close(f->memfd);
-    f->buffers = NULL;
-    f->memfd = -1;
+    for (int i = 0; i < f->nbuffers; i++) {
+        munmap(f->map[i], f->buf[i].length);
+        real_close(f->memfd[i]);
+    }
     f->nbuffers = 0;
 }
 
 int close(int fd) {
+    init();
     pthread_mutex_lock(&lock);
     struct file *f = file_of(fd);
     for (int i = 0; f && i < MAX_FILES; i++)
@@ -389,6 +395,7 @@ int close(int fd) {
 }
 
 int dup(int fd) {
+    init();
     pthread_mutex_lock(&lock);
     int copy = real_dup(fd);
     struct file *f = file_of(fd);
@@ -398,11 +405,38 @@ int dup(int fd) {
     return copy;
 }
 
-void *mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off) {
+// The file is a character device to fstat, as PipeWire's V4L2 plugin checks.
+int fstat(int fd, struct stat *st) {
+    static int (*real)(int, struct stat *);
+    if (!real)
+        real = (int (*)(int, struct stat *))dlsym(RTLD_NEXT, "fstat");
     pthread_mutex_lock(&lock);
     struct file *f = file_of(fd);
-    int memfd = f ? f->memfd : fd;
+    int minor = f ? f->node.minor : -1;
     pthread_mutex_unlock(&lock);
+    if (minor < 0)
+        return real(fd, st);
+    char path[32];
+    snprintf(path, sizeof path, "/dev/video%d", minor);
+    return stat(path, st);
+}
+int fstat64(int fd, struct stat64 *st) { return fstat(fd, (struct stat *)st); }
+
+void *mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off) {
+    init();
+    pthread_mutex_lock(&lock);
+    struct file *f = file_of(fd);
+    int memfd = fd;
+    if (f) {
+        uint32_t i = f->nbuffers ? (uint32_t)(off / f->buf[0].length) : 0;
+        memfd = i < (uint32_t)f->nbuffers ? f->memfd[i] : -1;
+        off = 0;
+    }
+    pthread_mutex_unlock(&lock);
+    if (memfd < 0) {
+        errno = EINVAL;
+        return MAP_FAILED;
+    }
     return real_mmap(addr, len, prot, flags, memfd, off);
 }
 void *mmap64(void *addr, size_t len, int prot, int flags, int fd, off_t off) {
@@ -573,13 +607,12 @@ static int answer(struct file *f, unsigned long req, void *arg) {
             r->count = MAX_BUFFERS;
         f->sizeimage = image_size(&f->mode, &f->stride);
         uint32_t length = (f->sizeimage + 4095) & ~4095u;
-        f->memfd = memfd_create("v4l2-camera", MFD_CLOEXEC);
-        if (f->memfd < 0 || ftruncate(f->memfd, (off_t)length * r->count) < 0)
-            return ENOMEM;
-        f->buffers = real_mmap(NULL, (size_t)length * r->count, PROT_READ | PROT_WRITE, MAP_SHARED,
-                               f->memfd, 0);
-        f->nbuffers = r->count;
         for (uint32_t i = 0; i < r->count; i++) {
+            f->memfd[i] = memfd_create("v4l2-camera", MFD_CLOEXEC);
+            if (f->memfd[i] < 0 || ftruncate(f->memfd[i], length) < 0)
+                return ENOMEM;
+            f->map[i] = real_mmap(NULL, length, PROT_READ | PROT_WRITE, MAP_SHARED, f->memfd[i], 0);
+            f->nbuffers = i + 1;
             memset(&f->buf[i], 0, sizeof f->buf[i]);
             f->buf[i].index = i;
             f->buf[i].type = buf_type;
@@ -624,6 +657,13 @@ static int answer(struct file *f, unsigned long req, void *arg) {
         *b = f->buf[done];
         b->flags |= V4L2_BUF_FLAG_MAPPED;
         return 0;
+    }
+    case VIDIOC_EXPBUF: {
+        struct v4l2_exportbuffer *e = arg;
+        if (e->type != buf_type || e->index >= (uint32_t)f->nbuffers)
+            return EINVAL;
+        e->fd = fcntl(f->memfd[e->index], (e->flags & O_CLOEXEC) ? F_DUPFD_CLOEXEC : F_DUPFD, 0);
+        return e->fd < 0 ? errno : 0;
     }
     case VIDIOC_STREAMON:
         note(n->minor, "STREAMON");
@@ -673,13 +713,15 @@ int ioctl(int fd, unsigned long req, ...) {
     va_start(ap, req);
     void *arg = va_arg(ap, void *);
     va_end(ap);
+    init();
     pthread_mutex_lock(&lock);
     struct file *f = file_of(fd);
     int error = 0;
     for (;;) {
         if (!f)
             break;
-        error = answer(f, req, arg);
+        // The kernel takes the request as 32 bits; some callers pass an int.
+        error = answer(f, (unsigned int)req, arg);
         // A blocking DQBUF waits for the next picture, as the driver does.
         if (error != EAGAIN || f->nonblock)
             break;

@@ -15,12 +15,15 @@
 #   v4l2_flag MINOR busy|deny|silent / v4l2_unflag MINOR FLAG
 #   v4l2_forget                        every node gone, without a word
 #   v4l2_pipewire_down / _up           the namespace's PipeWire ends / starts
+#   v4l2_session_up / _down            WirePlumber, PipeWire's V4L2 monitor
 #   v4l2_down                          the namespace ended, its folder removed
 #   $v4l2_dir/log                      S_FMT, S_PARM, STREAMON as asked
 
 v4l2_dir=""
 v4l2_holder=""
 v4l2_pipewire=""
+v4l2_wireplumber=""
+v4l2_bus=""
 
 v4l2_up() {
     local preload=$1 program
@@ -70,6 +73,33 @@ v4l2_pipewire_up() {
     done
     echo "v4l2 camera: PipeWire did not start: $(cat "$v4l2_dir/pipewire.log")" >&2
     return 1
+}
+
+# WirePlumber (with the session bus it needs) runs PipeWire's own V4L2
+# monitor: the cameras become PipeWire nodes, and PipeWire's GStreamer
+# provider hides GStreamer's V4L2 one.
+v4l2_session_up() {
+    "$v4l2_dir/run" dbus-daemon --session --nofork --address="unix:path=$v4l2_dir/runtime/bus" \
+        >"$v4l2_dir/dbus.log" 2>&1 &
+    v4l2_bus=$!
+    for _ in $(seq 100); do
+        [ -S "$v4l2_dir/runtime/bus" ] && break
+        sleep 0.05
+    done
+    DBUS_SESSION_BUS_ADDRESS=unix:path=$v4l2_dir/runtime/bus "$v4l2_dir/run" wireplumber \
+        >"$v4l2_dir/wireplumber.log" 2>&1 &
+    v4l2_wireplumber=$!
+}
+
+v4l2_session_down() {
+    local pid
+    for pid in $v4l2_wireplumber $v4l2_bus; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    v4l2_wireplumber=""
+    v4l2_bus=""
+    rm -f "$v4l2_dir/runtime/bus"
 }
 
 v4l2_pipewire_down() {
@@ -145,6 +175,7 @@ v4l2_forget() {
 
 v4l2_down() {
     [ -n "$v4l2_holder" ] || return 0
+    v4l2_session_down
     v4l2_pipewire_down
     kill "$v4l2_holder" 2>/dev/null || true
     wait "$v4l2_holder" 2>/dev/null || true
