@@ -18,7 +18,11 @@ udev_send=$(realpath "$4")
 source "$here/end_to_end.sh" v4l2_camera "$1" "$2"
 # shellcheck source=equipment/v4l2_camera/v4l2_camera.sh
 source "$here/equipment/v4l2_camera/v4l2_camera.sh"
-vcam_down() { v4l2_down; }
+# The namespace's folder goes only once nothing runs in the namespace.
+vcam_down() {
+    [ -z "${app:-}" ] || { kill "$app" && wait "$app"; } 2>/dev/null || true
+    v4l2_down
+}
 # shellcheck source=camera_session.sh
 source "$here/camera_session.sh"
 
