@@ -10,9 +10,10 @@ packages=(cmake g++ pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-
 # Either SDL 1.2 library will do; take the maintained one only when neither is there.
 pkg-config --exists sdl 2>/dev/null || packages+=(libsdl1.2-compat-dev)
 case "${1:-}" in
-# PipeWire and its tools publish the virtual cameras of tests/camera.sh.
+# PipeWire and its tools publish the virtual cameras of tests/camera.sh; libjpeg
+# draws the MJPG pictures of tests/v4l2_camera.sh's cameras.
 --test) packages+=(xvfb xauth xdotool x11-utils imagemagick libx11-dev pipewire pipewire-bin wireplumber
-    gstreamer1.0-pipewire gstreamer1.0-tools dbus) ;;
+    gstreamer1.0-pipewire gstreamer1.0-tools dbus libjpeg62-turbo-dev) ;;
 # libFuzzer and the sanitizer runtimes come with clang's runtime package.
 --fuzz) packages+=(clang libclang-rt-14-dev) ;;
 --valgrind) packages+=(valgrind xvfb xauth xdotool libx11-dev) ;;
