@@ -249,6 +249,10 @@ std::vector<std::string> asked;
 // Each node says it captures, but the one whose name says it holds metadata.
 bool answerAsCamera(const std::string &path, NodeCapabilities *capabilities) {
     asked.push_back(path);
+    if (path.find("video6") != std::string::npos) {
+        errno = EACCES;
+        return false;
+    }
     const bool meta = path.find("video5") != std::string::npos;
     *capabilities = {"Card", "usb-1", meta ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE + 0ul};
     return true;
@@ -267,6 +271,7 @@ TEST(UnlistedCameras, ListsCaptureNodesTheProviderLeftOut) {
     tree.add("video3", "81:3", 0666, "Loopback", "E:ID_V4L_CAPABILITIES=:video_output:");
     tree.add("video4", "81:4", 0666, "Metadata", "E:ID_V4L_CAPABILITIES=:");
     tree.add("video5", "81:5", 0666, "Metadata too", "E:ID_V4L_CAPABILITIES=:capture:");
+    tree.add("video6", "81:6", 0666, "Refused", "E:ID_V4L_CAPABILITIES=:capture:");
     const std::string dev = tree.roots.devices;
     asked.clear();
     std::vector<std::string> found;
@@ -275,6 +280,8 @@ TEST(UnlistedCameras, ListsCaptureNodesTheProviderLeftOut) {
     std::sort(found.begin(), found.end());
     std::sort(asked.begin(), asked.end());
     EXPECT_EQ(found, (std::vector<std::string>{"Card=" + dev + "/video2@usb-1",
-                                               "Card=" + dev + "/video3@usb-1"}));
-    EXPECT_EQ(asked, (std::vector<std::string>{dev + "/video2", dev + "/video3", dev + "/video5"}));
+                                               "Card=" + dev + "/video3@usb-1",
+                                               "Refused=" + dev + "/video6@"}));
+    EXPECT_EQ(asked, (std::vector<std::string>{dev + "/video2", dev + "/video3", dev + "/video5",
+                                               dev + "/video6"}));
 }

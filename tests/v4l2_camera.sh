@@ -26,7 +26,7 @@ vcam_down() {
 # shellcheck source=camera_session.sh
 source "$here/camera_session.sh"
 
-known_failing=" access_refused ipu6_first slow_yuyv "
+known_failing=""
 
 # Escape ends the program within 1 s, whatever its camera is doing.
 eval "session_$(declare -f quit)"
@@ -260,7 +260,8 @@ through_pipewire() {
     done
     launch
     expect_bars
-    expect_title "cloakcam - USB Camera (V4L2)"
+    # The model's own name, as through V4L2, not PipeWire's "USB Camera (V4L2)".
+    expect_title "cloakcam - USB Camera"
     v4l2_unplug 0
     lost=$(wait_for_line "cloakcam: camera lost: it was unplugged" 3)
     v4l2_plug 0 uvc "$uvc" "USB Camera"

@@ -87,6 +87,7 @@ std::vector<LockedNode> findLockedNodes(const VideoNodeRoots &roots) {
 }
 
 bool queryNode(const std::string &path, NodeCapabilities *capabilities) {
+    // A refusal leaves errno EACCES for the caller.
     const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -119,10 +120,20 @@ std::vector<LockedNode> findUnlistedNodes(const std::vector<std::string> &listed
         std::string product;
         const std::string udev = dev.empty() ? "" : udevCapabilities(roots, dev, &product);
         NodeCapabilities asked;
-        if ((udev.find(":capture:") == std::string::npos &&
-             udev.find(":video_output:") == std::string::npos) ||
-            !query(path, &asked) ||
-            !(asked.deviceCaps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)))
+        if (udev.find(":capture:") == std::string::npos &&
+            udev.find(":video_output:") == std::string::npos)
+            continue;
+        errno = 0;
+        if (!query(path, &asked)) {
+            // Refused though its mode allows it (a seat's ACL, a security
+            // module): listed, so that using it says why it fails.
+            if (errno == EACCES && udev.find(":capture:") != std::string::npos)
+                nodes.push_back(
+                    {product.empty() ? firstLine(roots.classes + "/" + node + "/name") : product,
+                     path, "", 0});
+            continue;
+        }
+        if (!(asked.deviceCaps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)))
             continue;
         nodes.push_back(
             {product.empty() ? asked.card : product, path, asked.bus, asked.deviceCaps});
