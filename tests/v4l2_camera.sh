@@ -172,8 +172,29 @@ unplugged_and_back() {
     back=$(wait_for_line "cloakcam: camera back" 5)
     expect_bars
     expect_title "cloakcam - USB Camera"
+    # Back in the same port under another number, as when the old node was
+    # still held: the same camera.
+    v4l2_unplug 0
+    wait_for_line "cloakcam: camera lost: it was unplugged" 2 2 >/dev/null
+    v4l2_plug 1 uvc "$uvc" "USB Camera"
+    wait_for_line "cloakcam: camera back" 5 2 >/dev/null
+    expect_bars
     quit
     pass "lost after $lost ms, back after $back ms"
+}
+
+# A loopback camera (a streaming program's virtual camera) is an output node
+# until its producer starts, which udev never hears of.
+late_loopback() {
+    context="loopback camera whose producer starts after cloakcam"
+    v4l2_plug 0 loopback "YUYV:640x480@30" "Virtual Camera"
+    launch
+    wait_for_line "cloakcam: no camera found, showing a test pattern" 5 >/dev/null
+    v4l2_flag 0 producing
+    taken=$(wait_for_line "cloakcam: using camera /dev/video0 (Virtual Camera)" 5)
+    expect_bars
+    quit
+    pass "taken up after $taken ms"
 }
 
 # Two of one model: the one in use is followed, never its twin.
@@ -283,6 +304,7 @@ run_case unplugged_and_back unplugged_and_back
 run_case twins twins
 run_case silent silent
 run_case ipu6_first ipu6_first
+run_case late_loopback late_loopback
 run_case no_pipewire no_pipewire
 # The case's PipeWire was ended in its subshell: reaped here, and another started.
 v4l2_pipewire_down

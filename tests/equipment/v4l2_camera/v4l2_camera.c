@@ -3,7 +3,9 @@
 // $V4L2_CAMERA_DIR/cameras describes, one line a node:
 //   MINOR KIND FORMAT:WxH@FPS,WxH@FPS... [FORMAT:...] | CARD
 // KIND: uvc (video capture), meta (metadata only), ipu6 (raw node of a media
-// controller whose STREAMON fails with EPIPE). FORMAT: YUYV, MJPG or GREY.
+// controller whose STREAMON fails with EPIPE), loopback (an output node until
+// videoN.producing exists, as v4l2loopback with exclusive_caps). FORMAT:
+// YUYV, MJPG or GREY.
 // Flag files beside it change a node's behaviour while they exist:
 // videoN.deny (EACCES at open), videoN.busy (EBUSY at S_FMT/REQBUFS, as
 // uvcvideo answers while another file streams), videoN.gone (ENODEV and
@@ -36,7 +38,7 @@ struct mode {
 
 struct node {
     int minor, nmodes;
-    char kind[8], card[32];
+    char kind[16], card[32];
     struct mode modes[MAX_MODES];
 };
 
@@ -479,7 +481,8 @@ static const char *fourcc(uint32_t f) {
 // the error in errno.
 static int answer(struct file *f, unsigned long req, void *arg) {
     const struct node *n = &f->node;
-    int capture = strcmp(n->kind, "meta") != 0;
+    const int loopback = !strcmp(n->kind, "loopback");
+    int capture = strcmp(n->kind, "meta") != 0 && (!loopback || flag(n->minor, "producing"));
     uint32_t buf_type = capture ? V4L2_BUF_TYPE_VIDEO_CAPTURE : V4L2_BUF_TYPE_META_CAPTURE;
     // Once unplugged, a file stays dead even if its node comes back.
     if (f->dead || flag(n->minor, "gone")) {
@@ -498,7 +501,9 @@ static int answer(struct file *f, unsigned long req, void *arg) {
         snprintf((char *)cap->bus_info, sizeof cap->bus_info,
                  ipu6 ? "PCI:0000:00:05.0" : "usb-0000:00:14.0-%d", n->minor / 2 + 1);
         cap->version = (6 << 16) | (1 << 8);
-        cap->device_caps = (capture ? V4L2_CAP_VIDEO_CAPTURE : V4L2_CAP_META_CAPTURE) |
+        cap->device_caps = (capture    ? V4L2_CAP_VIDEO_CAPTURE
+                            : loopback ? V4L2_CAP_VIDEO_OUTPUT
+                                       : V4L2_CAP_META_CAPTURE) |
                            V4L2_CAP_STREAMING | (ipu6 ? V4L2_CAP_IO_MC : V4L2_CAP_EXT_PIX_FORMAT);
         cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS |
                             (ipu6 ? 0 : V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE);

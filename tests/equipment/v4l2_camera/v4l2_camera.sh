@@ -120,6 +120,7 @@ v4l2_inside() {
 v4l2_properties() {
     local minor=$1 kind=$2 card=$3 caps=":capture:"
     [ "$kind" = meta ] && caps=":"
+    [ "$kind" = loopback ] && caps=":video_output:"
     printf '%s\n' "ID_V4L_VERSION=2" "ID_V4L_PRODUCT=$card" "ID_V4L_CAPABILITIES=$caps" \
         "ID_BUS=usb" "ID_VENDOR_ID=046d" "ID_MODEL_ID=0825" "ID_SERIAL=${card// /_}" \
         "ID_PATH=pci-0000:00:14.0-usb-0:$((minor / 2 + 1)):1.0" "USEC_INITIALIZED=1000000"
