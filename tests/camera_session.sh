@@ -49,6 +49,15 @@ colour_at() {
     convert "$work/shot.png" -format "%[fx:int(255*p{$1,$2}.r)] %[fx:int(255*p{$1,$2}.g)] %[fx:int(255*p{$1,$2}.b)]" info:
 }
 
+# A wide camera's red bands, on the outer parts of its picture that a cut to
+# the window's shape removes, are out of sight. After expect_bars.
+expect_no_red_bands() {
+    for x in 0 319; do
+        read -r r g b <<<"$(colour_at $x 120)"
+        ((r < 150 || g > 60 || b > 60)) || fail "red band at the window's edge, x $x"
+    done
+}
+
 # The window shows videotestsrc's SMPTE bars upright and mirrored: blue at
 # the top left, white at the top right, the dark blue of the bottom band at
 # the bottom right. Looked at near the edges: of a wide camera's picture cut

@@ -39,10 +39,6 @@ std::string udevCapabilities(const VideoNodeRoots &roots, const std::string &dev
     return found;
 }
 
-bool udevCapture(const VideoNodeRoots &roots, const std::string &dev, std::string *product) {
-    return udevCapabilities(roots, dev, product).find(":capture:") != std::string::npos;
-}
-
 GstElement *createSource(GstDevice *device, const gchar *name) {
     GstElement *source = gst_element_factory_make("v4l2src", name);
     GstStructure *properties = gst_device_get_properties(device);
@@ -64,25 +60,55 @@ GType lockedDeviceType() {
 
 } // namespace
 
-std::vector<LockedNode> findLockedNodes(const VideoNodeRoots &roots) {
-    std::vector<LockedNode> nodes;
+namespace {
+
+// A video node as sysfs and udev describe it.
+struct VideoNode {
+    std::string path;
+    std::string product;      // udev's name for it, or empty
+    std::string name;         // the driver's
+    std::string capabilities; // udev's: ":capture:", ":video_output:"
+};
+
+// Every videoN node of `roots` whose node `keep` keeps.
+template <typename Keep> std::vector<VideoNode> videoNodes(const VideoNodeRoots &roots, Keep keep) {
+    std::vector<VideoNode> nodes;
     DIR *folder = opendir(roots.classes.c_str());
     if (!folder)
         return nodes;
     while (const dirent *entry = readdir(folder)) {
         const std::string node = entry->d_name;
         const std::string path = roots.devices + "/" + node;
-        if (!startsWith(node, "video") || access(path.c_str(), R_OK | W_OK) == 0 || errno != EACCES)
+        if (!startsWith(node, "video") || !keep(path))
             continue;
         const std::string dev = firstLine(roots.classes + "/" + node + "/dev");
         std::string product;
-        if (dev.empty() || !udevCapture(roots, dev, &product))
-            continue;
+        const std::string capabilities = dev.empty() ? "" : udevCapabilities(roots, dev, &product);
         nodes.push_back(
-            {product.empty() ? firstLine(roots.classes + "/" + node + "/name") : product, path, "",
-             0});
+            {path, product, firstLine(roots.classes + "/" + node + "/name"), capabilities});
     }
     closedir(folder);
+    return nodes;
+}
+
+std::string nameOf(const VideoNode &node, const std::string &otherwise) {
+    return node.product.empty() ? otherwise : node.product;
+}
+
+bool says(const VideoNode &node, const char *capability) {
+    return node.capabilities.find(capability) != std::string::npos;
+}
+
+} // namespace
+
+std::vector<LockedNode> findLockedNodes(const VideoNodeRoots &roots) {
+    std::vector<LockedNode> nodes;
+    auto locked = [](const std::string &path) {
+        return access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+    };
+    for (const VideoNode &node : videoNodes(roots, locked))
+        if (says(node, ":capture:"))
+            nodes.push_back({nameOf(node, node.name), node.path, "", 0});
     return nodes;
 }
 
@@ -106,39 +132,25 @@ bool queryNode(const std::string &path, NodeCapabilities *capabilities) {
 std::vector<LockedNode> findUnlistedNodes(const std::vector<std::string> &listed, QueryNode query,
                                           const VideoNodeRoots &roots) {
     std::vector<LockedNode> nodes;
-    DIR *folder = opendir(roots.classes.c_str());
-    if (!folder)
-        return nodes;
-    while (const dirent *entry = readdir(folder)) {
-        const std::string node = entry->d_name;
-        const std::string path = roots.devices + "/" + node;
-        if (!startsWith(node, "video") ||
-            std::find(listed.begin(), listed.end(), path) != listed.end() ||
-            access(path.c_str(), R_OK | W_OK) != 0)
+    auto openable = [&](const std::string &path) {
+        return std::find(listed.begin(), listed.end(), path) == listed.end() &&
+               access(path.c_str(), R_OK | W_OK) == 0;
+    };
+    for (const VideoNode &node : videoNodes(roots, openable)) {
+        if (!says(node, ":capture:") && !says(node, ":video_output:"))
             continue;
-        const std::string dev = firstLine(roots.classes + "/" + node + "/dev");
-        std::string product;
-        const std::string udev = dev.empty() ? "" : udevCapabilities(roots, dev, &product);
         NodeCapabilities asked;
-        if (udev.find(":capture:") == std::string::npos &&
-            udev.find(":video_output:") == std::string::npos)
-            continue;
         errno = 0;
-        if (!query(path, &asked)) {
+        if (!query(node.path, &asked)) {
             // Refused though its mode allows it (a seat's ACL, a security
             // module): listed, so that using it says why it fails.
-            if (errno == EACCES && udev.find(":capture:") != std::string::npos)
-                nodes.push_back(
-                    {product.empty() ? firstLine(roots.classes + "/" + node + "/name") : product,
-                     path, "", 0});
+            if (errno == EACCES && says(node, ":capture:"))
+                nodes.push_back({nameOf(node, node.name), node.path, "", 0});
             continue;
         }
-        if (!(asked.deviceCaps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)))
-            continue;
-        nodes.push_back(
-            {product.empty() ? asked.card : product, path, asked.bus, asked.deviceCaps});
+        if (asked.deviceCaps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE))
+            nodes.push_back({nameOf(node, asked.card), node.path, asked.bus, asked.deviceCaps});
     }
-    closedir(folder);
     return nodes;
 }
 

@@ -107,21 +107,24 @@ DeviceEntry describeDevice(GstDevice *device) {
 
 namespace {
 
-std::vector<DeviceEntry> findCameras(bool *complete) {
-    std::vector<DeviceEntry> cameras;
-    GList *sources = listVideoSources(complete);
-    std::vector<std::string> listed;
-    for (GList *item = sources; item; item = item->next)
-        listed.push_back(describeDevice(GST_DEVICE(item->data)).path);
-    GList *devices = g_list_concat(sources, lockedCameras(listed));
+// Each device of `devices` as an entry, to which the list's reference passes.
+void addEntries(GList *devices, std::vector<DeviceEntry> *cameras) {
     for (GList *item = devices; item; item = item->next) {
         auto *device = GST_DEVICE(item->data);
         DeviceEntry entry = describeDevice(device);
-        // The list's reference passes to the entry.
         entry.device.reset(device, gst_object_unref);
-        cameras.push_back(std::move(entry));
+        cameras->push_back(std::move(entry));
     }
     g_list_free(devices);
+}
+
+std::vector<DeviceEntry> findCameras(bool *complete) {
+    std::vector<DeviceEntry> cameras;
+    addEntries(listVideoSources(complete), &cameras);
+    std::vector<std::string> listed;
+    for (const DeviceEntry &entry : cameras)
+        listed.push_back(entry.path);
+    addEntries(lockedCameras(listed), &cameras);
     return cameras;
 }
 
