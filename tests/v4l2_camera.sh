@@ -290,6 +290,56 @@ through_pipewire() {
     pass "lost after $lost ms, back after $back ms"
 }
 
+# The name of PipeWire's V4L2 node of camera MINOR, once its monitor has made it.
+pipewire_node() {
+    local name
+    for _ in $(seq 100); do
+        name=$("$v4l2_dir/run" pw-cli ls Node 2>/dev/null |
+            awk -v path="\"v4l2:/dev/video$1\"" '$3==path{found=1} found && $1=="node.name"{gsub("\"","",$3); print $3; exit}')
+        [ -n "$name" ] && { echo "$name"; return 0; }
+        sleep 0.1
+    done
+    fail "PipeWire made no node of /dev/video$1"
+}
+
+# Another program streams the camera through PipeWire first, in a mode of
+# its own: cloakcam takes the stream as it is and leaves the mode alone.
+shared() {
+    context="camera another program already streams through PipeWire, in 16:9"
+    v4l2_plug 0 uvc "YUYV:320x240@30,640x360@30" "USB Camera"
+    v4l2_session_up
+    "$v4l2_dir/run" gst-launch-1.0 -q pipewiresrc target-object="$(pipewire_node 0)" ! \
+        video/x-raw,format=YUY2,width=640,height=360,framerate=30/1 ! fakesink >"$work/other.log" 2>&1 &
+    local other=$!
+    for _ in $(seq 50); do grep -qs STREAMON "$v4l2_dir/log" && break; sleep 0.1; done
+    launch
+    expect_bars
+    expect_no_red_bands
+    quit
+    kill -0 "$other" 2>/dev/null || fail "the other program's stream ended: $(cat "$work/other.log")"
+    kill "$other" && wait "$other" 2>/dev/null || true
+    [ "$(grep -c S_FMT "$v4l2_dir/log")" -eq 1 ] || fail "the mode was changed: $(cat "$v4l2_dir/log")"
+    v4l2_session_down
+    pass
+}
+
+# Another program holds the node over V4L2; PipeWire's node meets EBUSY.
+busy_through_pipewire() {
+    context="camera in use by another program, reached through PipeWire, then freed"
+    v4l2_plug 0 uvc "$uvc" "USB Camera"
+    v4l2_session_up
+    pipewire_node 0 >/dev/null
+    v4l2_flag 0 busy
+    launch
+    told=$(wait_for_line "cloakcam: cannot use camera /dev/video0 (USB Camera): it is in use by another program" 8)
+    v4l2_unflag 0 busy
+    wait_for_line "cloakcam: camera back" 20 >/dev/null
+    expect_bars
+    quit
+    v4l2_session_down
+    pass "told after $told ms"
+}
+
 run_case webcam webcam
 run_case wide wide
 run_case busy busy
@@ -308,5 +358,7 @@ v4l2_pipewire_down
 v4l2_pipewire_up
 run_case through_pipewire through_pipewire
 v4l2_session_down
+run_case shared shared
+run_case busy_through_pipewire busy_through_pipewire
 
 echo "v4l2_camera: $passed passed, 0 failed, $known known failing"

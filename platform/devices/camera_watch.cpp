@@ -26,6 +26,12 @@ constexpr std::chrono::milliseconds settleTime{500};
 // the removal that explains it; Windows' filter posts the removal alone.
 constexpr std::chrono::milliseconds removalTime{400};
 
+// A PipeWire stream whose link the daemon could not make (the camera held
+// by a program over V4L2, or streamed for another in a format this one does
+// not take) waits for a format for ever and is told nothing. Windows fails
+// to run a camera held elsewhere; here one with no format by then is busy.
+constexpr std::chrono::milliseconds formatTime{3000};
+
 bool mentions(const char *text, const char *word) { return text && strcasestr(text, word); }
 
 bool nodeExists(const std::string &path) {
@@ -34,15 +40,17 @@ bool nodeExists(const std::string &path) {
 
 } // namespace
 
-CameraWatch::CameraWatch(IGstCamera *camera, Notify notify)
-    : camera_(camera), notify_(std::move(notify)) {
+CameraWatch::CameraWatch(IGstCamera *camera, Notify notify, Withdraw withdraw)
+    : camera_(camera), notify_(std::move(notify)), withdraw_(std::move(withdraw)) {
     camera_->AddRef();
     GstDevice *device = camera_->device();
     DeviceEntry described = describeDevice(device);
-    gst_object_unref(device);
     path_ = described.path;
     name_ = described.name;
     hasNode_ = nodeExists(path_);
+    if (withdraw_ && sharedThroughPipeWire(device))
+        awaitFormat();
+    gst_object_unref(device);
 
     listener_ =
         addDeviceListener([this](GstDevice *device, bool added) { deviceMessage(device, added); });
@@ -50,7 +58,51 @@ CameraWatch::CameraWatch(IGstCamera *camera, Notify notify)
 
 CameraWatch::~CameraWatch() {
     removeDeviceListener(listener_);
+    if (pad_) {
+        gst_pad_remove_probe(pad_, probe_);
+        gst_object_unref(pad_);
+    }
     camera_->Release();
+}
+
+// Busy, told once the wait is over, unless a format comes first.
+void CameraWatch::awaitFormat() {
+    void *found = nullptr;
+    if (FAILED(camera_->QueryInterface(IID_IGstFilter, &found)))
+        return;
+    auto *filter = static_cast<IGstFilter *>(found);
+    pad_ = gst_element_get_static_pad(filter->bin(), "src");
+    filter->Release();
+    if (!pad_)
+        return;
+    awaitingFormat_ = true;
+    busyAt_ = std::chrono::steady_clock::now() + formatTime;
+    notify_(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_BUSY), 0, formatTime);
+    probe_ = gst_pad_add_probe(pad_, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, onEvent, this, nullptr);
+}
+
+GstPadProbeReturn CameraWatch::onEvent(GstPad *, GstPadProbeInfo *info, gpointer watch) {
+    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_CAPS)
+        static_cast<CameraWatch *>(watch)->formatAgreed();
+    return GST_PAD_PROBE_OK;
+}
+
+void CameraWatch::formatAgreed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    busyTold();
+}
+
+// Under the lock: whether busy has been told, which then stands for what
+// comes after; a busy not yet told is taken back for what has happened.
+bool CameraWatch::busyTold() {
+    if (!std::exchange(awaitingFormat_, false))
+        return false;
+    if (std::chrono::steady_clock::now() < busyAt_) {
+        withdraw_(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_BUSY));
+        return false;
+    }
+    lost_ = true;
+    return true;
 }
 
 // GStreamer's errors, as the HRESULTs Windows gives for the same trouble.
@@ -112,7 +164,7 @@ void CameraWatch::deviceMessage(GstDevice *device, bool added) {
 
 void CameraWatch::readFailed() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (lost_)
+    if (busyTold() || lost_)
         return;
     lost_ = readFailed_ = true;
     notify_(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_READ_FAULT), 0, removalTime);
@@ -123,7 +175,7 @@ void CameraWatch::unplugged() {
         std::lock_guard<std::mutex> lock(mutex_);
         // The removal explains a read error just before it, and reaches the
         // graph's owner first.
-        if (std::exchange(readFailed_, false)) {
+        if (!busyTold() && std::exchange(readFailed_, false)) {
             notify_(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(camera_), 0,
                     std::chrono::milliseconds(0));
             return;
@@ -134,7 +186,7 @@ void CameraWatch::unplugged() {
 
 void CameraWatch::lose(LONG code, LONG_PTR param1, LONG_PTR param2) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (lost_)
+    if (busyTold() || lost_)
         return;
     lost_ = true;
     notify_(code, code == EC_DEVICE_LOST ? reinterpret_cast<LONG_PTR>(camera_) : param1, param2,

@@ -25,10 +25,12 @@ class CameraWatch {
     // `after`: how long the graph's owner should not hear of it yet.
     using Notify = std::function<void(LONG code, LONG_PTR param1, LONG_PTR param2,
                                       std::chrono::milliseconds after)>;
+    // Takes back an event told with a delay that has not been heard yet.
+    using Withdraw = std::function<void(LONG code, LONG_PTR param1)>;
 
     // Watches `camera`, a capture filter made from a device, for as long as
     // the watch lives.
-    CameraWatch(IGstCamera *camera, Notify notify);
+    CameraWatch(IGstCamera *camera, Notify notify, Withdraw withdraw = {});
     // Only once no streaming thread can call pipelineMessage any more.
     ~CameraWatch();
     CameraWatch(const CameraWatch &) = delete;
@@ -39,12 +41,20 @@ class CameraWatch {
 
   private:
     void deviceMessage(GstDevice *device, bool added);
+    void awaitFormat();
+    void formatAgreed();
+    bool busyTold();
+    static GstPadProbeReturn onEvent(GstPad *pad, GstPadProbeInfo *info, gpointer watch);
     void lose(LONG code, LONG_PTR param1, LONG_PTR param2);
     void readFailed();
     void unplugged();
 
     IGstCamera *camera_;
     Notify notify_;
+    Withdraw withdraw_;
+    // The camera's pad, watched for the format its stream agrees on.
+    GstPad *pad_ = nullptr;
+    gulong probe_ = 0;
     int listener_;
     std::string path_;
     std::string name_;
@@ -55,6 +65,10 @@ class CameraWatch {
     bool lost_ = false;
     // The loss told is a read error, which a removal coming after explains.
     bool readFailed_ = false;
+    // Busy is told at busyAt_ unless the stream agrees on a format first, or
+    // fails in a way of its own before.
+    bool awaitingFormat_ = false;
+    std::chrono::steady_clock::time_point busyAt_;
 };
 
 #endif

@@ -31,6 +31,9 @@ struct DeviceEntry {
 // name when it has no node), and what it tells of itself.
 DeviceEntry describeDevice(GstDevice *device);
 
+// A PipeWire camera, which other programs may be streaming already.
+bool sharedThroughPipeWire(GstDevice *device);
+
 // The cameras in the order the system offers them: by path, numbers compared
 // as numbers, so video10 follows video2.
 std::vector<DeviceEntry> sortDevices(std::vector<DeviceEntry> cameras);

@@ -260,3 +260,12 @@ GstCaps *capsOf(const CameraFormat &format, SIZE size, REFERENCE_TIME interval) 
         gst_structure_fixate_field_nearest_fraction(held, "framerate", int(second), int(interval));
     return gst_caps_new_full(held, nullptr);
 }
+
+GstCaps *mediaTypeCapsOf(const CameraFormat &format) {
+    if (!format.structure)
+        return gst_caps_new_any();
+    GstStructure *held = gst_structure_new_empty(gst_structure_get_name(format.structure.get()));
+    if (const GValue *pixels = gst_structure_get_value(format.structure.get(), "format"))
+        gst_structure_set_value(held, "format", pixels);
+    return gst_caps_new_full(held, nullptr);
+}

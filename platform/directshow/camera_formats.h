@@ -50,4 +50,9 @@ REFERENCE_TIME intervalOf(const CameraFormat &format, REFERENCE_TIME asked);
 // What the camera is held to in `format` at `size` and frame `interval`.
 GstCaps *capsOf(const CameraFormat &format, SIZE size, REFERENCE_TIME interval);
 
+// What a camera another program may be streaming already is held to in
+// `format`: its media type and pixel format only, whatever size and rate the
+// stream has.
+GstCaps *mediaTypeCapsOf(const CameraFormat &format);
+
 #endif

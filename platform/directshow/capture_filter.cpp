@@ -2,6 +2,7 @@
 // configuration lists the camera's formats and holds it to one.
 
 #include "platform/com/com_object.h"
+#include "platform/devices/device_list.h"
 #include "platform/directshow/camera_formats.h"
 #include "platform/directshow/filters.h"
 #include "platform/directshow/pin.h"
@@ -17,8 +18,8 @@ namespace {
 // a driver does: to its first one until the program sets another.
 class StreamConfig final : public IAMStreamConfig {
   public:
-    StreamConfig(std::vector<CameraFormat> formats, GstElement *held)
-        : formats_(std::move(formats)), held_(held) {}
+    StreamConfig(std::vector<CameraFormat> formats, GstElement *held, bool shared)
+        : formats_(std::move(formats)), held_(held), shared_(shared) {}
 
     void attach(Pin *pin) {
         pin_ = pin;
@@ -76,12 +77,15 @@ class StreamConfig final : public IAMStreamConfig {
     }
 
   private:
-    // The pin's frame size tells the graph what the connection delivers.
+    // The pin's frame size tells the graph what the connection delivers. A
+    // shared camera keeps the size and rate it streams at, and the graph's
+    // conversion brings it to the pin's.
     void hold(int index, SIZE size, REFERENCE_TIME interval) {
         current_ = index;
         size_ = size;
         interval_ = interval;
-        GstCaps *caps = capsOf(formats_[index], size, interval);
+        GstCaps *caps =
+            shared_ ? mediaTypeCapsOf(formats_[index]) : capsOf(formats_[index], size, interval);
         g_object_set(held_, "caps", caps, nullptr);
         gst_caps_unref(caps);
         pin_->setFrameSize(size.cx, size.cy);
@@ -89,6 +93,7 @@ class StreamConfig final : public IAMStreamConfig {
 
     const std::vector<CameraFormat> formats_;
     GstElement *held_; // the capsfilter behind the source, owned by the filter's bin
+    const bool shared_;
     Pin *pin_ = nullptr;
     int current_ = 0;
     SIZE size_ = {};
@@ -120,7 +125,7 @@ class CaptureFilter final : public ComObject<IBaseFilter, IGstFilter, IGstCamera
     CaptureFilter(GstElement *source, GstDevice *device, GstElement *held)
         : bin_(makeFilterBin("capture", heldSource(source, held))),
           device_(device ? GST_DEVICE(gst_object_ref(device)) : nullptr),
-          config_(deviceFormats(device), held),
+          config_(deviceFormats(device), held, sharedThroughPipeWire(device)),
           pin_(*this, gst_element_get_static_pad(bin_, "src"), PINDIR_OUTPUT, &config_) {
         // The bin keeps the ghost pad alive; the pin borrows it.
         gst_object_unref(pin_.pad());

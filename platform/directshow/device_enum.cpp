@@ -73,9 +73,8 @@ bool allGrey(GstDevice *device) {
 }
 
 bool throughCameraService(GstDevice *device) {
-    const char *type = G_OBJECT_TYPE_NAME(device);
-    return std::strcmp(type, "GstPipeWireDevice") == 0 ||
-           std::strcmp(type, "GstLibcameraDevice") == 0;
+    return sharedThroughPipeWire(device) ||
+           std::strcmp(G_OBJECT_TYPE_NAME(device), "GstLibcameraDevice") == 0;
 }
 
 } // namespace
@@ -160,4 +159,8 @@ class SystemDeviceEnum final : public ComObject<ICreateDevEnum> {
 
 HRESULT createSystemDeviceEnum(REFIID riid, void **object) {
     return createObject<SystemDeviceEnum>(riid, object);
+}
+
+bool sharedThroughPipeWire(GstDevice *device) {
+    return device && std::strcmp(G_OBJECT_TYPE_NAME(device), "GstPipeWireDevice") == 0;
 }

@@ -78,6 +78,9 @@ GstElement *makeConversion(bool decodeJpeg, const std::string &format, int width
                         ? "jpegdec ! capsfilter caps=\"video/x-raw,format=I420,colorimetry=1:4:0:0;"
                           "video/x-raw\" ! "
                         : "") +
+        // A camera shared through PipeWire streams in whatever shape its
+        // first client chose; it is cut to the pin's before being scaled.
+        (width > 0 ? "aspectratiocrop name=shape ! " : "") +
         "videoconvert ! videoscale ! capsfilter name=size" +
         (rgb24 ? " ! videoflip video-direction=vert" : "");
     GstElement *bin = gst_parse_bin_from_description(description.c_str(), TRUE, nullptr);
@@ -92,6 +95,11 @@ GstElement *makeConversion(bool decodeJpeg, const std::string &format, int width
     if (width > 0)
         gst_caps_set_simple(caps, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
                             nullptr);
+    if (width > 0) {
+        GstElement *shape = gst_bin_get_by_name(GST_BIN(bin), "shape");
+        g_object_set(shape, "aspect-ratio", width, height, nullptr);
+        gst_object_unref(shape);
+    }
     GstElement *size = gst_bin_get_by_name(GST_BIN(bin), "size");
     g_object_set(size, "caps", caps, nullptr);
     gst_object_unref(size);
@@ -130,6 +138,17 @@ struct Mailbox {
                 return error;
             }
         return E_FAIL;
+    }
+
+    // Takes back the first event of `code` and `param1` not yet due.
+    void withdraw(LONG code, LONG_PTR param1) {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto now = std::chrono::steady_clock::now();
+        auto at = std::find_if(events.begin(), events.end(), [&](const Event &event) {
+            return event.code == code && event.param1 == param1 && event.due > now;
+        });
+        if (at != events.end())
+            events.erase(at);
     }
 
     std::shared_ptr<CameraWatch> currentWatch() {
@@ -233,6 +252,7 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
     // thread of its own: the graph is left to the one under way, S_FALSE.
     HRESULT STDMETHODCALLTYPE Stop() override {
         if (*changing_ > 0) {
+            flushCameras();
             settling_ = true;
             running_ = false;
             return S_FALSE;
@@ -412,6 +432,22 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
         return linked;
     }
 
+    // A source whose camera service never answers holds its start for good
+    // (PipeWire's, waiting for a link its daemon could not make); flushing
+    // it makes it give up, and the stuck start fails.
+    void flushCameras() {
+        for (IBaseFilter *filter : filters_) {
+            void *camera = nullptr;
+            if (FAILED(filter->QueryInterface(IID_IGstCamera, &camera)))
+                continue;
+            static_cast<IGstCamera *>(camera)->Release();
+            if (GstPad *pad = gst_element_get_static_pad(filterBin(filter), "src")) {
+                gst_pad_send_event(pad, gst_event_new_flush_start());
+                gst_object_unref(pad);
+            }
+        }
+    }
+
     // A camera in the graph is watched from the first Run until the graph
     // goes, so that its loss and its return reach the graph's owner.
     void watchCamera() {
@@ -423,10 +459,15 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
                 auto *camera = static_cast<IGstCamera *>(found);
                 std::weak_ptr<Mailbox> mailbox = mailbox_;
                 auto watch = std::make_shared<CameraWatch>(
-                    camera, [mailbox](LONG code, LONG_PTR param1, LONG_PTR param2,
-                                      std::chrono::milliseconds after) {
+                    camera,
+                    [mailbox](LONG code, LONG_PTR param1, LONG_PTR param2,
+                              std::chrono::milliseconds after) {
                         if (std::shared_ptr<Mailbox> open = mailbox.lock())
                             open->post(code, param1, param2, after);
+                    },
+                    [mailbox](LONG code, LONG_PTR param1) {
+                        if (std::shared_ptr<Mailbox> open = mailbox.lock())
+                            open->withdraw(code, param1);
                     });
                 camera->Release();
                 std::lock_guard<std::mutex> lock(mailbox_->mutex);
