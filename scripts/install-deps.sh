@@ -11,9 +11,10 @@ packages=(cmake g++ pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-
 pkg-config --exists sdl 2>/dev/null || packages+=(libsdl1.2-compat-dev)
 case "${1:-}" in
 # PipeWire and its tools publish the virtual cameras of tests/camera.sh; libjpeg
-# draws the MJPG pictures of tests/v4l2_camera.sh's cameras.
+# draws the MJPG pictures of tests/v4l2_camera.sh's cameras, which are found
+# with libcamera's GStreamer provider installed, as on many desktops.
 --test) packages+=(xvfb xauth xdotool x11-utils imagemagick libx11-dev pipewire pipewire-bin wireplumber
-    gstreamer1.0-pipewire gstreamer1.0-tools dbus libjpeg62-turbo-dev) ;;
+    gstreamer1.0-pipewire gstreamer1.0-tools dbus libjpeg62-turbo-dev gstreamer1.0-libcamera) ;;
 # libFuzzer and the sanitizer runtimes come with clang's runtime package.
 --fuzz) packages+=(clang libclang-rt-14-dev) ;;
 --valgrind) packages+=(valgrind xvfb xauth xdotool libx11-dev) ;;

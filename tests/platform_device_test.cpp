@@ -1,5 +1,6 @@
 #include "equipment/fake_camera.h"
 #include "platform/devices/device_list.h"
+#include "platform/devices/device_monitor.h"
 #include "platform/devices/locked_cameras.h"
 #include "platform_pins.h"
 
@@ -95,6 +96,19 @@ std::wstring readProperty(IMoniker *moniker, const wchar_t *name) {
 }
 
 } // namespace
+
+// PipeWire's hiding is heeded; libcamera's hiding of V4L2 is not, and its
+// USB cameras, which V4L2 lists with their hot-plug, are left out.
+TEST(DeviceMonitor, HeedsPipeWireHidingButNotLibcamera) {
+    const std::vector<std::string> none, v4l2 = {"v4l2deviceprovider"};
+    EXPECT_TRUE(listedDevice("GstV4l2Device", "HD WebCam", none));
+    EXPECT_FALSE(listedDevice("GstV4l2Device", "HD WebCam", v4l2));
+    EXPECT_TRUE(listedDevice("GstPipeWireDevice", "HD WebCam (V4L2)", v4l2));
+    EXPECT_FALSE(
+        listedDevice("GstLibcameraDevice", "\\_SB_.PCI0.XHC_.RHUB.HS05-5:1.0-0c45:6366", none));
+    EXPECT_TRUE(listedDevice("GstLibcameraDevice", "\\_SB_.PCI0.LNK1", none));
+    EXPECT_TRUE(listedDevice("GstLibcameraDevice", "/base/soc/i2c0mux/i2c@1/imx219@10", none));
+}
 
 TEST(DeviceEnum, ListsCamerasWithTheirNameAndPath) {
     CoInitialize(nullptr);

@@ -3,8 +3,11 @@
 #include "platform/devices/pipewire_link.h"
 #include "platform/devices/state_change.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -36,7 +39,8 @@ struct Devices {
     std::chrono::steady_clock::time_point readyAt;
     // Until when a caller waits for the first list.
     std::chrono::steady_clock::time_point patience;
-    GList *all = nullptr; // each with a reference
+    GList *all = nullptr; // each with a reference, those hidden too
+    GstDeviceMonitor *monitor = nullptr;
     // The PipeWire daemon run that PipeWire's provider lists from, and its
     // elements connect to: our link to it, or -1 when none was running.
     int pipeWire = -1;
@@ -86,6 +90,8 @@ GstBusSyncReply onDeviceMessage(GstBus *, GstMessage *message, gpointer) {
 void startMonitor() {
     GstDeviceMonitor *monitor = gst_device_monitor_new();
     gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
+    // Which providers hide which is decided at each listing, below.
+    gst_device_monitor_set_show_all_devices(monitor, TRUE);
     GstBus *bus = gst_device_monitor_get_bus(monitor);
     gst_bus_set_sync_handler(bus, onDeviceMessage, nullptr, nullptr);
     gst_object_unref(bus);
@@ -100,6 +106,7 @@ void startMonitor() {
         gst_object_unref(item->data);
     }
     g_list_free(present);
+    known.monitor = monitor;
     known.ready = true;
     known.readyAt = std::chrono::steady_clock::now();
     known.listed.notify_all();
@@ -148,6 +155,9 @@ template <typename Work> void startAside(Work work) {
 // Starts the monitor once, on a thread of its own.
 Devices &started() {
     static bool once = [] {
+        // libcamera, behind its provider, would tell the terminal of every
+        // step it takes; the program says itself what goes wrong.
+        setenv("LIBCAMERA_LOG_LEVELS", "*:FATAL", 0);
         gst_init(nullptr, nullptr);
         Devices &known = devices();
         known.patience = std::chrono::steady_clock::now() + firstListBound;
@@ -184,7 +194,51 @@ void renewAfterPipeWire(Devices &known) {
     changeWithinBound([gone, fresh] { moveProvider(gone, fresh); }, movedListBound);
 }
 
+// Under the lock: the providers hidden now by the others, as the monitor
+// would hide them, save what libcamera's hides.
+std::vector<std::string> hiddenProviders(Devices &known) {
+    std::vector<std::string> hidden;
+    if (!known.monitor)
+        return hidden;
+    gchar **names = gst_device_monitor_get_providers(known.monitor);
+    for (gchar **name = names; name && *name; ++name) {
+        GstDeviceProvider *provider = gst_device_provider_factory_get_by_name(*name);
+        if (!provider)
+            continue;
+        gchar **hides = gst_device_provider_get_hidden_providers(provider);
+        for (gchar **one = hides; one && *one; ++one)
+            if (std::string(*name) != "libcameraprovider")
+                hidden.push_back(*one);
+        g_strfreev(hides);
+        gst_object_unref(provider);
+    }
+    g_strfreev(names);
+    return hidden;
+}
+
+// libcamera names a USB camera by its port and its vendor and product ids.
+bool namesUsbCamera(const std::string &name) {
+    const size_t n = name.size();
+    if (n < 10 || name[n - 10] != '-' || name[n - 5] != ':')
+        return false;
+    for (size_t i = n - 9; i < n; ++i)
+        if (i != n - 5 && !std::isxdigit(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
 } // namespace
+
+bool listedDevice(const std::string &type, const std::string &name,
+                  const std::vector<std::string> &hidden) {
+    if (type == "GstLibcameraDevice" && namesUsbCamera(name))
+        return false;
+    const std::string provider = type == "GstV4l2Device"        ? "v4l2deviceprovider"
+                                 : type == "GstLibcameraDevice" ? "libcameraprovider"
+                                 : type == "GstPipeWireDevice"  ? "pipewiredeviceprovider"
+                                                                : "";
+    return std::find(hidden.begin(), hidden.end(), provider) == hidden.end();
+}
 
 GList *listVideoSources(bool *complete) {
     Devices &known = started();
@@ -197,9 +251,15 @@ GList *listVideoSources(bool *complete) {
         *complete = known.ready && !settling;
     if (settling)
         return nullptr;
-    GList *copy = g_list_copy(known.all);
-    for (GList *item = copy; item; item = item->next)
-        gst_object_ref(item->data);
+    const std::vector<std::string> hidden = hiddenProviders(known);
+    GList *copy = nullptr;
+    for (GList *item = known.all; item; item = item->next) {
+        GstDevice *device = GST_DEVICE(item->data);
+        gchar *name = gst_device_get_display_name(device);
+        if (listedDevice(G_OBJECT_TYPE_NAME(device), name ? name : "", hidden))
+            copy = g_list_append(copy, gst_object_ref(device));
+        g_free(name);
+    }
     return copy;
 }
 

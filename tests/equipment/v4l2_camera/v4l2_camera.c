@@ -435,7 +435,8 @@ void *mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off) {
         off = 0;
     }
     pthread_mutex_unlock(&lock);
-    if (memfd < 0) {
+    // Anonymous maps (fd -1) are the process's own.
+    if (f && memfd < 0) {
         errno = EINVAL;
         return MAP_FAILED;
     }
