@@ -242,6 +242,28 @@ ipu6_first() {
     pass
 }
 
+# A MIPI laptop: raw IPU6 nodes, and the working camera published by the
+# camera service (libcamera through PipeWire) with no device node.
+mipi_laptop() {
+    context="IPU6 raw nodes and the built-in camera through PipeWire"
+    v4l2_plug 0 ipu6 "YUYV:1920x1080@30,1280x720@30" "Intel IPU6 ISYS Capture 0"
+    v4l2_plug 1 ipu6 "YUYV:1920x1080@30,1280x720@30" "Intel IPU6 ISYS Capture 1"
+    v4l2_session_up
+    "$v4l2_dir/run" gst-launch-1.0 -q videotestsrc is-live=true ! \
+        video/x-raw,format=YUY2,width=640,height=480,framerate=30/1 ! pipewiresink mode=provide \
+        "stream-properties=\"props,media.class=Video/Source,media.role=Camera,node.description=\\\"Built-in Front Camera\\\",api.libcamera.location=front\"" \
+        >"$work/service.log" 2>&1 &
+    local service=$!
+    launch
+    # Cut to what the title bar of a 320-pixel window shows.
+    expect_title "cloakcam - Built-in Front Ca..."
+    expect_bars
+    quit
+    kill "$service" && wait "$service" 2>/dev/null || true
+    v4l2_session_down
+    pass
+}
+
 # A camera whose raw modes are slow: MJPG at 30 fps should be asked for.
 slow_yuyv() {
     context="camera whose YUYV modes are slow and MJPG ones fast"
@@ -360,5 +382,6 @@ run_case through_pipewire through_pipewire
 v4l2_session_down
 run_case shared shared
 run_case busy_through_pipewire busy_through_pipewire
+run_case mipi_laptop mipi_laptop
 
 echo "v4l2_camera: $passed passed, 0 failed, $known known failing"
