@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 const char *const patternChoice = "pattern";
 
@@ -9,9 +11,22 @@ namespace {
 
 const char *const patternLine = "showing a test pattern";
 
+// Where a link names a camera's node (udev's /dev/v4l/by-id/… and by-path/…,
+// which stay the same whatever number the camera gets), the node it leads to
+// now; "" for anything else.
+std::string linkedNode(const std::string &wanted) {
+    std::error_code error;
+    if (wanted.empty() || wanted[0] != '/' || !std::filesystem::is_symlink(wanted, error))
+        return "";
+    const std::filesystem::path node = std::filesystem::canonical(wanted, error);
+    return error ? "" : node.string();
+}
+
 int indexOf(const std::vector<CameraName> &cameras, const std::string &wanted) {
+    const std::string node = linkedNode(wanted);
     for (size_t i = 0; i < cameras.size(); ++i)
         if (cameras[i].path == wanted || cameras[i].name == wanted ||
+            (!node.empty() && cameras[i].path == node) ||
             (!cameras[i].port.empty() && cameras[i].port == wanted))
             return static_cast<int>(i);
     return -1;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <vector>
 
@@ -54,6 +56,18 @@ TEST(CameraChoice, NamedByPathOrNameElseTheFirstOrThePattern) {
     EXPECT_EQ(findCamera(ported, {"Desk", "/dev/video0", "usb-1"}, {}), 0);
     EXPECT_EQ(findCamera({ported[1]}, {"Desk", "/dev/video0", "usb-1"}, {}), -1);
     EXPECT_EQ(chooseCamera(ported, "usb-2").index, 1);
+    // udev's stable link to a node names the camera at that node.
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "cloakcam-by-id";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "video7").put('\n');
+    std::filesystem::remove(folder / "usb-Desk-video-index0");
+    std::filesystem::create_symlink(folder / "video7", folder / "usb-Desk-video-index0");
+    const std::string node = std::filesystem::canonical(folder / "video7").string();
+    EXPECT_EQ(
+        chooseCamera({cameras[0], {"Desk", node}}, (folder / "usb-Desk-video-index0").string())
+            .index,
+        1);
+    std::filesystem::remove_all(folder);
     EXPECT_EQ(describeCamera({"Named", "Named"}), "Named");
     for (const char *routed : {"HD WebCam: HD WebCam", "HD WebCam (V4L2)", "HD WebCam"})
         EXPECT_EQ(modelName(routed), "HD WebCam");
