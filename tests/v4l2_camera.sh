@@ -228,6 +228,21 @@ silent() {
     pass "lost after $lost ms"
 }
 
+named_by_link() {
+    context="one of two of a model, named by udev's stable link"
+    local link=/dev/v4l/by-path/pci-0000:00:14.0-usb-0:2:1.0-video-index0
+    v4l2_plug 0 uvc "$uvc" "USB Camera"
+    v4l2_plug 2 uvc "$uvc" "USB Camera"
+    v4l2_inside mkdir -p /dev/v4l/by-path
+    v4l2_inside ln -sfn ../../video2 "$link"
+    CLOAKCAM_DEVICE=$link launch
+    expect_bars
+    quit
+    grep -q "^video2 STREAMON" "$v4l2_dir/log" && ! grep -q "^video0 STREAMON" "$v4l2_dir/log" ||
+        fail "not the camera linked: $(cat "$v4l2_dir/log")"
+    pass
+}
+
 # An IPU6 raw node (V4L2_CAP_IO_MC) starts only once its media pipeline is
 # set up; a plain program's STREAMON fails with EPIPE. The webcam after it
 # should be the one shown.
@@ -371,6 +386,7 @@ run_case slow_yuyv slow_yuyv
 run_case access_refused access_refused
 run_case unplugged_and_back unplugged_and_back
 run_case twins twins
+run_case named_by_link named_by_link
 run_case silent silent
 run_case ipu6_first ipu6_first
 run_case late_loopback late_loopback
