@@ -279,6 +279,16 @@ mipi_laptop() {
     pass
 }
 
+# A raw node offering only the sensor's mosaic, named: said for what it offers.
+bayer_named() {
+    context="IPU6 raw node offering Bayer only, named"
+    v4l2_plug 0 ipu6 "GRBG:1920x1080@30" "Intel IPU6 ISYS Capture 0"
+    CLOAKCAM_DEVICE=/dev/video0 launch
+    wait_for_line "cloakcam: cannot use camera /dev/video0 (Intel IPU6 ISYS Capture 0): it offers no picture format that can be shown (it offers GRBG 1920x1080)" 5 >/dev/null
+    quit
+    pass
+}
+
 # A camera whose raw modes are slow: MJPG at 30 fps should be asked for.
 slow_yuyv() {
     context="camera whose YUYV modes are slow and MJPG ones fast"
@@ -389,6 +399,7 @@ run_case twins twins
 run_case named_by_link named_by_link
 run_case silent silent
 run_case ipu6_first ipu6_first
+run_case bayer_named bayer_named
 run_case late_loopback late_loopback
 run_case no_pipewire no_pipewire
 # The case's PipeWire was ended in its subshell: reaped here, and another started.

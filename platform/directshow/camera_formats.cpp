@@ -7,6 +7,8 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -43,6 +45,19 @@ bool nameFormat(const GstStructure *structure, GUID *subtype, int *bits) {
         return true;
     }
     const char *format = gst_structure_get_string(structure, "format");
+    // A raw sensor's mosaic, by the name V4L2 gives its 8-bit form (BGGR,
+    // GRBG...) or its order and depth (GR10): no DirectShow filter takes it,
+    // and the camera is shown offering it rather than a format it has not.
+    if (gst_structure_has_name(structure, "video/x-bayer") && format && std::strlen(format) >= 4) {
+        char code[5] = {};
+        for (int i = 0; i < 4; ++i)
+            code[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(format[i])));
+        *bits = std::strlen(format) == 4 ? 8 : std::atoi(format + 4);
+        if (*bits > 8)
+            std::snprintf(code + 2, 3, "%02d", *bits % 100);
+        *subtype = fourcc(code);
+        return *bits > 0;
+    }
     if (!gst_structure_has_name(structure, "video/x-raw") || !format)
         return false;
     const std::string name = format;
