@@ -568,7 +568,7 @@ BENCHMARK_CAPTURE(BM_MjpgCamera, jpegdec_alone, "jpegdec", PixelFormat::I420)
 BENCHMARK_CAPTURE(
     BM_MjpgCamera, i420_as_it_comes,
     "jpegdec ! capsfilter caps=\"video/x-raw,format=I420,colorimetry=1:4:0:0;video/x-raw\" ! "
-    "videoconvert ! videoscale ! "
+    "aspectratiocrop aspect-ratio=16/9 ! videoconvert ! videoscale ! "
     "capsfilter caps=\"video/x-raw,format=I420,colorimetry=bt601,width=1920,height=1080\"",
     PixelFormat::I420)
     ->MeasureProcessCPUTime()
