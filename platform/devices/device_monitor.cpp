@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -202,13 +203,14 @@ std::vector<std::string> hiddenProviders(Devices &known) {
         return hidden;
     gchar **names = gst_device_monitor_get_providers(known.monitor);
     for (gchar **name = names; name && *name; ++name) {
-        GstDeviceProvider *provider = gst_device_provider_factory_get_by_name(*name);
+        GstDeviceProvider *provider = std::strcmp(*name, "libcameraprovider") == 0
+                                          ? nullptr
+                                          : gst_device_provider_factory_get_by_name(*name);
         if (!provider)
             continue;
         gchar **hides = gst_device_provider_get_hidden_providers(provider);
         for (gchar **one = hides; one && *one; ++one)
-            if (std::string(*name) != "libcameraprovider")
-                hidden.push_back(*one);
+            hidden.push_back(*one);
         g_strfreev(hides);
         gst_object_unref(provider);
     }

@@ -92,10 +92,9 @@ GstElement *makeConversion(bool decodeJpeg, const std::string &format, int width
     // would be BT.709 for HD and JPEG's at full range.
     if (!rgb24)
         gst_caps_set_simple(caps, "colorimetry", G_TYPE_STRING, "bt601", nullptr);
-    if (width > 0)
+    if (width > 0) {
         gst_caps_set_simple(caps, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
                             nullptr);
-    if (width > 0) {
         GstElement *shape = gst_bin_get_by_name(GST_BIN(bin), "shape");
         g_object_set(shape, "aspect-ratio", width, height, nullptr);
         gst_object_unref(shape);
