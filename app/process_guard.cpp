@@ -1,6 +1,7 @@
 #include "app/process_guard.h"
 
 #include <csignal>
+#include <cstdlib>
 
 #include "common/message.h"
 
@@ -130,9 +131,24 @@ __attribute__((section(".preinit_array"),
 } // namespace
 #endif
 
+#ifdef _WIN32
+namespace {
+
+// The console's own code page, given back when the program ends: the
+// console outlives it, and other programs' text in it would read wrong.
+UINT consoleCodePage = 0;
+
+void restoreConsoleCodePage() { SetConsoleOutputCP(consoleCodePage); }
+
+} // namespace
+#endif
+
 void writeUtf8ToConsole() {
 #ifdef _WIN32
-    if (GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR)
-        SetConsoleOutputCP(CP_UTF8);
+    if (GetFileType(GetStdHandle(STD_ERROR_HANDLE)) != FILE_TYPE_CHAR)
+        return;
+    consoleCodePage = GetConsoleOutputCP();
+    if (consoleCodePage != 0 && consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restoreConsoleCodePage);
 #endif
 }
