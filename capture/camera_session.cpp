@@ -25,8 +25,8 @@ constexpr Millis lookInterval = 2000;
 // the camera should show as soon as it is found.
 constexpr Millis firstListInterval = 250;
 // A camera that keeps failing is tried half as often each time, down to
-// this: each attempt builds a graph on the window's thread, and the window
-// hitches.
+// this: each attempt opens the device afresh, and a driver that refuses
+// may take seconds over it.
 constexpr Millis longestRetryDelay = 16000;
 
 const char *const noPictureReason = "it has delivered no picture in 5 seconds";
@@ -38,7 +38,7 @@ CameraSession::CameraSession(std::string wanted, std::function<void(const std::s
 
 int CameraSession::cameraFor(const std::vector<CameraName> &cameras, Millis now, bool complete) {
     const std::vector<CameraName> before = std::exchange(listed_, cameras);
-    unusable_ = false;
+    unusable_ = rarely_ = false;
     // Nothing is said of cameras not found before the system has looked
     // everywhere; the pattern shows meanwhile.
     if (!chosen_ && !complete && cameras.empty() && wanted_ != patternChoice) {
@@ -73,8 +73,20 @@ int CameraSession::cameraFor(const std::vector<CameraName> &cameras, Millis now,
 }
 
 void CameraSession::failed(const std::string &reason, Retry retry, Millis now) {
+    if (retry == Retry::Bandwidth) {
+        // Told twice by one attempt (Run's result, and the camera's event).
+        if (bandwidthLowered_ && rebuildOrdered_)
+            return;
+        if (!bandwidthLowered_) {
+            bandwidthLowered_ = true;
+            rebuildOrdered_ = true;
+            return;
+        }
+        retry = Retry::Refused;
+    }
     if (retry == Retry::WhenCamerasChange)
         unusable_ = true;
+    rarely_ = rarely_ || retry == Retry::Rarely;
     const CameraStatus::State was = status_.state();
     // One attempt may fail several ways at once (Run's result, and the event
     // the camera posts); it counts once.
@@ -164,7 +176,8 @@ CameraSession::Order CameraSession::camerasListed(const std::vector<CameraName> 
         retryDelay_ = lookInterval;
         backingOff_ = false;
     }
-    if (!newList && (unusable_ || now - lastAttempt_ < retryDelay_))
+    const Millis wait = rarely_ ? longestRetryDelay : retryDelay_;
+    if (!newList && (unusable_ || now - lastAttempt_ < wait))
         return Order::None;
     if (!lookFor(cameras, now))
         return Order::None;
@@ -179,10 +192,14 @@ void CameraSession::rebuilt(Millis now) {
     // failed outright or only stayed silent.
     if (backingOff_)
         retryDelay_ = std::min(retryDelay_ * 2, longestRetryDelay);
-    // A camera started in another's place is timed from its own graph.
+    lastAttempt_ = now;
+    graphBuilt(now);
+}
+
+void CameraSession::graphBuilt(Millis now) {
+    // A camera is timed from its own graph: building one can take seconds.
     if (status_.state() == CameraStatus::State::Starting)
         startedAt_ = now;
-    lastAttempt_ = now;
     lastSampleAt_ = now;
 }
 
@@ -216,6 +233,7 @@ void CameraSession::moveOn(Millis now) {
 
 void CameraSession::startCamera(const CameraName &camera, Millis now) {
     camera_ = camera;
+    bandwidthLowered_ = false;
     status_.start(camera_);
     startedAt_ = now;
 }
@@ -255,5 +273,7 @@ CameraSession::Millis steadyNow() {
 }
 
 CameraSession::Retry retryAfter(HRESULT error) {
+    if (isOutOfBandwidth(error))
+        return CameraSession::Retry::Bandwidth;
     return isRefusal(error) ? CameraSession::Retry::Refused : CameraSession::Retry::Failed;
 }

@@ -45,6 +45,13 @@ class CameraSession {
         // Like Failed, but tried again only once the cameras listed change:
         // trying again changes nothing.
         WhenCamerasChange,
+        // Like WhenCamerasChange, and also tried on the longest back-off: a
+        // camera that connects in none of its formats, for no reason given.
+        Rarely,
+        // The camera's USB port had no bandwidth left for it: the graph is
+        // built again at once, once, in a format that needs less; after
+        // that, as Refused.
+        Bandwidth,
     };
 
     // `wanted` is the camera the user named (CLOAKCAM_DEVICE), patternChoice,
@@ -74,6 +81,8 @@ class CameraSession {
     Order next(Millis now);
     // The cameras listed after LookForCameras: Rebuild, or None.
     Order camerasListed(const std::vector<CameraName> &cameras, Millis now, bool complete = true);
+    // The first graph has been built and asked to run.
+    void graphBuilt(Millis now);
     // The graph was built afresh after Rebuild.
     void rebuilt(Millis now);
 
@@ -81,6 +90,9 @@ class CameraSession {
     // seconds the camera has failed.
     bool awaitingFirstPicture(Millis now);
     bool showsPattern() const { return showsPattern_; }
+    // Whether the camera is to be connected in a format needing less
+    // bandwidth than the one it last ran out of it in.
+    bool bandwidthLowered() const { return bandwidthLowered_; }
     // Whether the last picture shown was the first of a source other than
     // the one before: the start, a camera in the pattern's place, a camera's
     // late first picture. A camera back from a loss is the same source.
@@ -114,6 +126,8 @@ class CameraSession {
     bool showsPattern_ = false;
     bool newSource_ = false;
     bool unusable_ = false;
+    bool rarely_ = false;
+    bool bandwidthLowered_ = false;
     bool stopOrdered_ = false;
     bool rebuildOrdered_ = false;
     // The cameras that failed before their first picture, by path.

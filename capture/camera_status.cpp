@@ -102,16 +102,19 @@ const char *const accessRefused = "access to it was refused; add yourself to the
                                   "(sudo usermod -aG video $USER) and log in again";
 #endif
 const char *const inUse = "it is in use by another program";
+const unsigned long noSystemResources = win32(1450);
 
 // Each with the words a user can act on. Another program holding the camera
-// shows as any of the first four, depending on the driver; the last of them
-// also means the USB port has no bandwidth left for it, which another
-// program's stream has taken.
+// shows as any of the first four, depending on the driver and on Windows'
+// camera stack; ERROR_NO_SYSTEM_RESOURCES as often means that the USB port
+// or hub has no bandwidth left (two cameras on one hub or dock).
 const Reason refusals[] = {
-    {win32(170), inUse},       // ERROR_BUSY
-    {win32(32), inUse},        // ERROR_SHARING_VIOLATION
-    {win32(31), inUse},        // ERROR_GEN_FAILURE
-    {win32(1450), inUse},      // ERROR_NO_SYSTEM_RESOURCES
+    {win32(170), inUse},   // ERROR_BUSY
+    {win32(32), inUse},    // ERROR_SHARING_VIOLATION
+    {win32(31), inUse},    // ERROR_GEN_FAILURE
+    {0xC00D3704ul, inUse}, // MF_E_HW_MFT_FAILED_START_STREAMING
+    {noSystemResources,
+     "it is in use by another program, or its USB port has no bandwidth left: try another port"},
     {win32(5), accessRefused}, // E_ACCESSDENIED: the camera privacy setting, or the device node
 };
 
@@ -121,6 +124,7 @@ const Reason reasons[] = {
     {0x8004022Aul, noFormatReason},    // TYPE_NOT_ACCEPTED
     {win32(1167), "it was unplugged"}, // ERROR_DEVICE_NOT_CONNECTED
     {win32(55), "it was unplugged"},   // ERROR_DEV_NOT_EXIST
+    {win32(1617), "it was unplugged"}, // ERROR_DEVICE_REMOVED
     {win32(30), "it cannot be read"},  // ERROR_READ_FAULT
 };
 
@@ -135,6 +139,17 @@ const char *wordsFor(HRESULT error, const Reason *begin, const Reason *end) {
 } // namespace
 
 const char *const noFormatReason = "it offers no picture format that can be shown";
+
+bool isOutOfBandwidth(HRESULT error) {
+    return static_cast<unsigned long>(static_cast<ULONG>(error)) == noSystemResources;
+}
+
+std::string unconnectedReason(HRESULT error, const std::string &offered) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX",
+                  static_cast<unsigned long>(static_cast<ULONG>(error)));
+    return std::string("it could not be connected (error ") + code + "); it offers " + offered;
+}
 
 bool isRefusal(HRESULT error) {
     return wordsFor(error, std::begin(refusals), std::end(refusals)) != nullptr;

@@ -54,7 +54,14 @@ std::string reasonFor(HRESULT error);
 // Whether the error says the camera is held by another program or the user
 // may not use it: it is tried again, ever less often, and never given up.
 bool isRefusal(HRESULT error);
+// Whether the error says the camera's USB port had no bandwidth left for it
+// (or, as often, that another program holds it).
+bool isOutOfBandwidth(HRESULT error);
 // The reason given for a camera none of whose formats can be shown.
 extern const char *const noFormatReason;
+// The reason given for a camera that connected in none of its formats
+// (`offered`, as describeFormats words them), the last try failing with
+// `error`.
+std::string unconnectedReason(HRESULT error, const std::string &offered);
 
 #endif

@@ -75,6 +75,15 @@ void listCapabilities(IAMStreamConfig *streamConfig, std::vector<AM_MEDIA_TYPE *
     }
 }
 
+// Bits a second the camera sends in `format`, as far as its type tells.
+long long bandwidthOf(const FormatTry &format, const AM_MEDIA_TYPE &type) {
+    const BITMAPINFOHEADER *header = bitmapHeader(type);
+    const long long bits = header && header->biBitCount > 0 ? header->biBitCount : 16;
+    const long long interval = format.interval > 0 ? format.interval : frameInterval(type);
+    const long long perSecond = interval > 0 ? (10000000LL + interval - 1) / interval : 30;
+    return 1LL * format.width * format.height * bits * perSecond;
+}
+
 template <typename Interface> void release(Interface *&object) {
     if (object)
         object->Release();
@@ -93,6 +102,8 @@ bool getVideoImage::bindCamera() {
         pattern.reset(new TestPattern(width, height));
     else if (!session.showsPattern())
         pattern.reset();
+    // The title names the camera while it is bound and connected.
+    handOverStatus();
     if (index >= 0) {
         moniker = devices[index];
         const HRESULT bound =
@@ -211,7 +222,23 @@ bool getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
         }
         result = connectAs(capturePin, grabberInput, subtype);
     }
-    for (const FormatTry &format : rankFormats(offered, width, height)) {
+    std::vector<FormatTry> ranked = rankFormats(offered, width, height);
+    // The port ran out of bandwidth in the last format: only those that need
+    // less are tried.
+    if (session.bandwidthLowered()) {
+        const long long limit = bandwidth;
+        ranked.erase(std::remove_if(ranked.begin(), ranked.end(),
+                                    [&](const FormatTry &format) {
+                                        return bandwidthOf(format, *types[format.index]) >= limit;
+                                    }),
+                     ranked.end());
+        if (ranked.empty())
+            result = HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES);
+    }
+    for (const FormatTry &format : ranked) {
+        // A quit does not wait for the rest of a slow camera's formats.
+        if (stopping)
+            break;
         AM_MEDIA_TYPE *type = types[format.index];
         resize(*type, format.width, format.height);
         // A rate the camera has not got gives the next slower one it has.
@@ -219,6 +246,8 @@ bool getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
         result = streamConfig->SetFormat(type);
         if (SUCCEEDED(result))
             result = connectAs(capturePin, grabberInput, type->subtype);
+        if (SUCCEEDED(result))
+            bandwidth = bandwidthOf(format, *type);
         if (SUCCEEDED(result) || isRefusal(result))
             break;
     }
@@ -227,7 +256,11 @@ bool getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
     if (SUCCEEDED(result))
         return true;
     if (isRefusal(result)) {
-        session.failed(reasonFor(result), retryAfter(result), steadyNow());
+        // Nothing needing less was there to try.
+        session.failed(reasonFor(result),
+                       isOutOfBandwidth(result) ? CameraSession::Retry::Refused
+                                                : retryAfter(result),
+                       steadyNow());
         return false;
     }
     // No format connected. Trying again changes nothing until the system
@@ -242,11 +275,11 @@ bool getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
                            ")",
                        CameraSession::Retry::WhenCamerasChange, steadyNow());
     else
-        // Formats the program reads itself did not connect: the camera is
-        // held somewhere, as a busy camera fails to connect under Windows'
-        // streaming proxy.
-        session.failed(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), CameraSession::Retry::Refused,
-                       steadyNow());
+        // Formats the program reads itself did not connect, for a reason
+        // the camera keeps to itself (a driver refusing its own type, a
+        // converter missing): the last try's error, and the formats.
+        session.failed(unconnectedReason(result, describeFormats(offered)),
+                       CameraSession::Retry::Rarely, steadyNow());
     return false;
 }
 

@@ -2,11 +2,42 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "capture/camera_list.h"
 #include "common/message.h"
 
 namespace {
+
+// How long a quit waits for the camera thread to let go of the camera: a
+// driver stuck in a call for longer is left to the end of the process.
+constexpr int quitWait = 700;
+// How often the camera thread looks at the graph, its events and pictures.
+constexpr std::chrono::milliseconds cameraTurn{5};
+// How long the events after an abort are waited for, as one burst.
+constexpr LONG burstWait = 100;
+
+// Windows delivers the graph's notifications to the thread that made it as
+// window messages: the camera thread answers them between its turns.
+void pumpThreadMessages() {
+#ifdef _WIN32
+    MSG message;
+    while (PeekMessage(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessage(&message);
+    }
+#endif
+}
+
+// Ends the process at once: what a stuck driver holds goes with it.
+[[noreturn]] void leaveCameraBehind() {
+    std::fflush(nullptr);
+    _exit(0);
+}
 
 // Seconds since the program's camera object was made: the pattern's ball
 // starts its path at the same place on every run.
@@ -36,7 +67,8 @@ void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixe
 }
 
 getVideoImage::getVideoImage(int width, int height)
-    : width(width), height(height), session(wantedCamera(), tellUser), counter(new SampleCounter) {
+    : width(width), height(height), session(wantedCamera(), tellUser), counter(new SampleCounter),
+      handover(3L * width * height) {
     count = width * height;
     pixels = new Pixel *[count];
     for (int i = 0; i < count; ++i)
@@ -47,7 +79,7 @@ getVideoImage::getVideoImage(int width, int height)
     // ULONG: GCC cannot see that a LONG product of the frame size is never
     // negative and refuses (-Walloc-size-larger-than) a size that could be.
     buffer = new unsigned char[static_cast<ULONG>(bufferSize)]();
-    buildGraph(width, height);
+    camera = std::thread(&getVideoImage::runCamera, this);
     std::printf("celled getVideoImage int int\n");
     // Whoever watches our output through a pipe learns at once that the
     // camera is up, not when the program ends.
@@ -55,9 +87,11 @@ getVideoImage::getVideoImage(int width, int height)
 }
 
 getVideoImage::~getVideoImage() {
-    releaseGraph();
-    if (comInitialised)
-        CoUninitialize();
+    stopping = true;
+    cameraWake.notify_all();
+    if (!cameraThreadEnded(quitWait))
+        leaveCameraBehind();
+    camera.join();
     counter->Release();
     for (int i = 0; i < count; ++i)
         delete pixels[i];
@@ -66,37 +100,76 @@ getVideoImage::~getVideoImage() {
 }
 
 void getVideoImage::updateImage() {
-    handleEvents();
-    session.samplesCounted(counter->samples(), steadyNow());
-    carryOut(session.next(steadyNow()));
-    bool fetched = false;
-    if (pattern) {
-        pattern->draw(buffer, secondsSinceStart());
-        bufferSize = count * 3;
-        fetched = true;
-    } else if (session.state() != CameraStatus::State::Lost) {
-        fetched = fetchFrame();
-    }
-    if (fetched)
-        session.pictureShown();
-    // A fetch that brought nothing leaves the last picture in the buffer.
+    long size = bufferSize;
+    if (handover.takePicture(&buffer, &size, &newSource_))
+        bufferSize = static_cast<LONG>(size);
+    handover.takeStatus(&title_, &awaiting_);
+    // Without a new picture the last one stays in the buffer.
     convertFrame(buffer, bufferSize, pixels, count);
 }
 
 Pixel **getVideoImage::getImage() { return pixels; }
 
 bool getVideoImage::awaitingFirstPicture() {
-    if (session.state() != CameraStatus::State::Starting)
-        return false;
-    handleEvents();
-    fetchFrame();
-    return session.awaitingFirstPicture(steadyNow());
+    handover.takeStatus(&title_, &awaiting_);
+    return awaiting_;
 }
 
-bool getVideoImage::fetchFrame() {
-    if (!grabber || !captureFilter ||
-        !cameraFrame.fetch(grabber, counter->samples(), buffer, &bufferSize))
+void getVideoImage::runCamera() {
+    buildGraph(width, height);
+    session.graphBuilt(steadyNow());
+    while (!stopping) {
+        cameraStep();
+        std::unique_lock<std::mutex> lock(cameraMutex);
+        cameraWake.wait_for(lock, cameraTurn, [this] { return stopping.load(); });
+    }
+    releaseGraph();
+    if (comInitialised)
+        CoUninitialize();
+    std::lock_guard<std::mutex> lock(cameraMutex);
+    cameraEnded = true;
+    cameraWake.notify_all();
+}
+
+bool getVideoImage::cameraThreadEnded(int millis) {
+    std::unique_lock<std::mutex> lock(cameraMutex);
+    return cameraWake.wait_for(lock, std::chrono::milliseconds(millis),
+                               [this] { return cameraEnded; });
+}
+
+void getVideoImage::cameraStep() {
+    pumpThreadMessages();
+    handleEvents();
+    session.samplesCounted(counter->samples(), steadyNow());
+    carryOut(session.next(steadyNow()));
+    LONG size = 0;
+    if (pattern) {
+        pattern->draw(handover.nextPicture(), secondsSinceStart());
+        handOver(3L * count);
+    } else if (session.state() != CameraStatus::State::Lost && fetchFrame(&size)) {
+        handOver(size);
+    }
+    handOverStatus();
+}
+
+void getVideoImage::handOver(long size) {
+    handedOver = true;
+    session.pictureShown();
+    handover.publishPicture(size, session.newSource());
+}
+
+void getVideoImage::handOverStatus() {
+    // The pattern's first picture is as good as there: it is drawn at once.
+    handover.publishStatus(session.title(), session.awaitingFirstPicture(steadyNow()) ||
+                                                (session.showsPattern() && !handedOver));
+}
+
+bool getVideoImage::fetchFrame(LONG *size) {
+    const unsigned long samples = counter->samples();
+    if (!grabber || !captureFilter || samples == samplesHandedOver ||
+        !cameraFrame.fetch(grabber, samples, handover.nextPicture(), size))
         return false;
+    samplesHandedOver = samples;
     session.cameraPicture();
     return true;
 }
@@ -109,15 +182,19 @@ void getVideoImage::handleEvents() {
         LONG_PTR param1, param2;
     };
     // Taken a burst at a time, so that an unplug wins over the read error
-    // the same pull gave a moment before.
+    // that came a moment before it: after an abort, whatever follows within
+    // a tenth of a second belongs to the same burst.
     Event burst[16];
     int count = 0;
     bool unplugged = false;
+    bool aborted = false;
     LONG code;
     LONG_PTR param1, param2;
-    while (count < 16 && events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+    while (count < 16 && events->GetEvent(&code, &param1, &param2,
+                                          aborted && !unplugged ? burstWait : 0) == S_OK) {
         burst[count++] = {code, param1, param2};
         unplugged = unplugged || (code == EC_DEVICE_LOST && param2 == 0);
+        aborted = aborted || code == EC_ERRORABORT;
         events->FreeEventParams(code, param1, param2);
     }
     if (unplugged)
@@ -157,6 +234,7 @@ void getVideoImage::carryOut(CameraSession::Order order) {
             return;
         releaseGraph();
         buildGraph(width, height);
+        samplesHandedOver = counter->samples();
         session.rebuilt(steadyNow());
         return;
     }

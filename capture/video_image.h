@@ -1,10 +1,15 @@
 #ifndef CLOAKCAM_CAPTURE_VIDEO_IMAGE_H
 #define CLOAKCAM_CAPTURE_VIDEO_IMAGE_H
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "capture/camera_frame.h"
+#include "capture/camera_handover.h"
 #include "capture/camera_session.h"
 #include "capture/sample_counter.h"
 #include "capture/test_pattern.h"
@@ -22,21 +27,31 @@ void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixe
 // the test pattern's when there is no camera. The camera's rules (start,
 // loss, return, retry, what the user is told) are the session's; this class
 // carries them out on the graph.
+//
+// Everything done to a camera (binding, connecting, starting, stopping,
+// rebuilding, releasing) happens on a camera thread of the object's own,
+// which owns the graph and COM there for its whole life: drivers take
+// seconds over some of it, and the window must keep answering meanwhile.
+// The window's thread only takes the latest picture and what the session
+// says, through the handover.
 class getVideoImage {
   public:
+    // Starts the camera thread, which builds the graph; returns at once.
     getVideoImage(int width, int height);
-    // Stops the graph and lets go of it, and frees the records and the frame
-    // buffer. The object owns them, so it is never copied.
+    // Has the camera thread stop the graph and let go of it, and frees the
+    // records and the frame buffer. The object owns them, so it is never
+    // copied. A camera whose driver holds the thread for longer than a quit
+    // may take ends the process without it.
     ~getVideoImage();
     getVideoImage(const getVideoImage &) = delete;
     getVideoImage &operator=(const getVideoImage &) = delete;
 
-    // Copies the most recent camera frame and rewrites every record. While
-    // the camera is away the last picture stays.
+    // Takes the most recent picture and rewrites every record. While the
+    // camera is away the last picture stays.
     void updateImage();
     // Whether the picture the last updateImage brought is the first from a
     // source other than the one shown before.
-    bool newSource() const { return session.newSource(); }
+    bool newSource() const { return newSource_; }
     // Whether the camera is starting and has yet to give its first picture:
     // the caller waits for it, so that the automatic reference is not taken
     // of black, answering its own events meanwhile. Looks once and never
@@ -47,7 +62,7 @@ class getVideoImage {
     Pixel **getImage();
     // The window's title for what is shown, changing as the camera comes and
     // goes; the same reference for the object's whole life.
-    const std::string &title() const { return session.title(); }
+    const std::string &title() const { return title_; }
 
     HRESULT buildGraph(int width, int height);
     // Graph helpers that touch no camera state, so they can be used on any
@@ -85,12 +100,22 @@ class getVideoImage {
     // Whether the graph's last stop or start has yet to finish.
     bool graphStillChanging();
 
-    // The per-pass work (video_image.cpp).
+    // The camera thread's work (video_image.cpp).
+    void runCamera();
+    // One turn of the camera thread: the graph's events, the session's
+    // orders, and the latest picture handed over.
+    void cameraStep();
     // Takes every event the graph has posted and tells the session.
     void handleEvents();
     // Does what the session orders.
     void carryOut(CameraSession::Order order);
-    bool fetchFrame();
+    // Fetches a new camera picture into the handover; its size to `size`.
+    bool fetchFrame(LONG *size);
+    // Hands the window the picture drawn into the handover, and the status.
+    void handOver(long size);
+    void handOverStatus();
+    // Waits for the camera thread to end, at most `millis`; true when it did.
+    bool cameraThreadEnded(int millis);
 
     IGraphBuilder *graph = nullptr;
     IMoniker *moniker = nullptr;
@@ -115,6 +140,24 @@ class getVideoImage {
     // Drawn into the frame buffer in place of the camera's pictures.
     std::unique_ptr<TestPattern> pattern;
     bool comInitialised = false;
+    // Samples counted when the last camera picture was handed over.
+    unsigned long samplesHandedOver = 0;
+    bool handedOver = false;
+    // Bits a second of the format the camera was last connected in.
+    long long bandwidth = 0;
+
+    // Between the threads.
+    CameraHandover handover;
+    std::thread camera;
+    std::atomic<bool> stopping{false};
+    std::mutex cameraMutex;
+    std::condition_variable cameraWake;
+    bool cameraEnded = false;
+
+    // The window's thread's own.
+    std::string title_ = "cloakcam";
+    bool awaiting_ = true;
+    bool newSource_ = false;
 };
 
 #endif

@@ -110,7 +110,14 @@ TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
 
     EXPECT_EQ(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), "it is in use by another program");
     EXPECT_EQ(reasonFor(static_cast<HRESULT>(0x8007001Ful)), "it is in use by another program");
-    EXPECT_EQ(reasonFor(static_cast<HRESULT>(0x800705AAul)), "it is in use by another program");
+    EXPECT_EQ(reasonFor(static_cast<HRESULT>(0x800705AAul)),
+              "it is in use by another program, or its USB port has no bandwidth left: try "
+              "another port");
+    EXPECT_EQ(reasonFor(static_cast<HRESULT>(0xC00D3704ul)), "it is in use by another program");
+    EXPECT_TRUE(isRefusal(static_cast<HRESULT>(0xC00D3704ul)));
+    EXPECT_EQ(reasonFor(static_cast<HRESULT>(0x80070651ul)), "it was unplugged");
+    EXPECT_EQ(unconnectedReason(static_cast<HRESULT>(0x8004022Aul), "NV12 1920x1080"),
+              "it could not be connected (error 0x8004022A); it offers NV12 1920x1080");
     EXPECT_EQ(reasonFor(E_ACCESSDENIED).rfind("access to it was refused; ", 0), 0u);
     EXPECT_TRUE(isRefusal(E_ACCESSDENIED));
     EXPECT_TRUE(isRefusal(static_cast<HRESULT>(0x8007001Ful)));

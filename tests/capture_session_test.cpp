@@ -182,6 +182,33 @@ TEST(CameraSession, ACameraThatCannotBeShownWaitsForAnotherListOfCameras) {
     session.failed("it offers no picture format that can be shown", Retry::WhenCamerasChange, 0);
     EXPECT_TRUE(session.run(30000, {desk}).empty());
     EXPECT_EQ(session.run(32000, {desk, twin}), (std::vector<Millis>{30010}));
+
+    // One that connects in none of its formats is also tried on the longest
+    // back-off.
+    Session unconnected;
+    unconnected.cameraFor({desk}, 0);
+    unconnected.failed("it could not be connected", Retry::Rarely, 0);
+    EXPECT_EQ(unconnected.run(40000, {desk}, true, Retry::Rarely),
+              (std::vector<Millis>{16010, 32010}));
+}
+
+// A camera whose port has no bandwidth left is built again at once, asked
+// for less, and only then told of and backed off like a refusal.
+TEST(CameraSession, OutOfBandwidthTriesLessOnceBeforeSayingSo) {
+    Session session;
+    session.cameraFor({desk}, 0);
+    EXPECT_FALSE(session.bandwidthLowered());
+    session.failed("no bandwidth", Retry::Bandwidth, 100);
+    session.failed("no bandwidth", Retry::Bandwidth, 100);
+    EXPECT_TRUE(session.lines.empty());
+    EXPECT_TRUE(session.bandwidthLowered());
+    session.now = 110;
+    EXPECT_EQ(session.run(7000, {desk}, true, Retry::Bandwidth),
+              (std::vector<Millis>{110, 2130, 6130}));
+    EXPECT_EQ(session.lines.size(), 1u) << "told once the lowered try failed too";
+    Session other;
+    other.cameraFor({twin}, 0);
+    EXPECT_FALSE(other.bandwidthLowered()) << "each camera starts with all it offers";
 }
 
 TEST(CameraSession, TheOneInUseIsFollowedNeverItsTwin) {

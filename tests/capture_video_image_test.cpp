@@ -90,9 +90,39 @@ TEST(VideoImage, ACameraThatCannotStartEndsTheWaitAtOnceWithOneLine) {
     expectColour(video.getImage()[0], 0, 0, 0, "black without a picture");
 }
 
+// A camera that takes its time to open holds up nothing but its own
+// picture: the window's calls return at once and say what is going on.
+TEST(VideoImage, TheWindowNeverWaitsForACameraSlowToOpen) {
+    FakeCamera camera(320, 240, quarters(320, 240));
+    camera.hold(true);
+    setenv("CLOAKCAM_DEVICE", fake_camera::path(), 1);
+    testing::internal::CaptureStdout();
+    using Clock = std::chrono::steady_clock;
+    auto started = Clock::now();
+    getVideoImage video(width, height);
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(100)) << "made at once";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "celled getVideoImage int int\n");
+    auto slowest = Clock::duration::zero();
+    for (int pass = 0; pass < 100; ++pass) {
+        started = Clock::now();
+        EXPECT_TRUE(video.awaitingFirstPicture());
+        video.updateImage();
+        slowest = std::max(slowest, Clock::now() - started);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_LT(slowest, std::chrono::milliseconds(20)) << "the slowest pass";
+    EXPECT_EQ(video.title(), std::string("cloakcam - starting ") + fake_camera::name());
+    expectColour(video.getImage()[0], 0, 0, 0, "black meanwhile");
+    camera.hold(false);
+    awaitPicture(video);
+    video.updateImage();
+    expectColour(video.getImage()[0], 0, 250, 0, "the camera's picture once open");
+}
+
 TEST(VideoImage, DeliversMovingPicturesFromTheTestPattern) {
     setenv("CLOAKCAM_DEVICE", "pattern", 1);
     getVideoImage video(width, height);
+    awaitPicture(video);
     Pixel **pixels = video.getImage();
 
     auto brightness = [&] {
@@ -210,6 +240,7 @@ TEST(VideoImage, TellsOfEachNewSourceOnItsFirstPictureOnly) {
     testing::internal::CaptureStderr();
     getVideoImage video(width, height);
     testing::internal::GetCapturedStdout();
+    awaitPicture(video);
     Pixel **pixels = video.getImage();
     std::vector<int> told; // pixel 0's green when a new source was told
     auto passesUntil = [&](auto done) {

@@ -38,6 +38,7 @@ enum _FilterState { State_Stopped, State_Paused, State_Running };
 #define HRESULT_FROM_WIN32(code) ((HRESULT)(0x80070000u | ((code)&0xFFFFu)))
 #define ERROR_BUSY 170L
 #define ERROR_READ_FAULT 30L
+#define ERROR_NO_SYSTEM_RESOURCES 1450L
 
 extern const CLSID CLSID_FilterGraph;
 extern const CLSID CLSID_SystemDeviceEnum;

@@ -198,7 +198,16 @@ inline GstElement *createLocked() {
     return GST_ELEMENT(g_object_new(type, nullptr));
 }
 
+// While set, binding the camera takes until it is cleared (at most 10 s), as
+// a driver slow to open its device does.
+inline std::atomic<bool> &held() {
+    static std::atomic<bool> hold{false};
+    return hold;
+}
+
 inline GstElement *createElement(GstDevice *, const gchar *) {
+    for (int waited = 0; held() && waited < 1000; ++waited)
+        g_usleep(10000);
     if (refusal() == Refusal::Denied)
         return createLocked();
     const Picture &picture = current();
@@ -336,6 +345,7 @@ class FakeCamera {
         plug();
     }
     ~FakeCamera() {
+        fake_camera::held() = false;
         fake_camera::present() = false;
         fake_camera::withdraw();
     }
@@ -344,6 +354,8 @@ class FakeCamera {
 
     // Sources made from now on fail to start, or start again with `None`.
     void refuse(fake_camera::Refusal how) { fake_camera::refusal() = how; }
+    // Binding the camera blocks until released.
+    void hold(bool held) { fake_camera::held() = held; }
 
     // The sources made so far stop; the device stays listed.
     void fail(fake_camera::Failure how) {
