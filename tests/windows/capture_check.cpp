@@ -390,13 +390,13 @@ void checkGraphHelpers() {
 } // namespace
 
 int main() {
-    // The capture code starts COM on this thread itself; the later checks run
-    // on the same thread and only add a reference to it.
+    // The capture code runs COM on a camera thread of its own; the checks'
+    // own calls need it on this one.
+    CoInitialize(NULL);
     checkCamera("", {"cloakcam: no camera found, showing a test pattern"});
     checkCamera("pattern", {});
     checkCamera("Nowhere", {"cloakcam: no camera called Nowhere, and no camera found: showing "
                             "a test pattern"});
-    CoInitialize(NULL);
     checkGraphHelpers();
     std::printf("capture_check: %d passed, %d failed\n", passed, failed);
     std::fflush(stdout);
