@@ -137,6 +137,11 @@ HRESULT getVideoImage::buildGraph(int width, int height) {
         builder->SetFiltergraph(graph);
     addGrabber();
     const bool connected = connectCamera(builder, width, height);
+    // A quit came while the camera connected: the graph is let go of as it is.
+    if (stopping) {
+        release(builder);
+        return E_ABORT;
+    }
     addRenderer();
     // Nothing is rendered for a camera that did not connect.
     if (connected)
@@ -255,6 +260,9 @@ bool getVideoImage::negotiate(IPin *capturePin, IPin *grabberInput, int width, i
         deleteMediaType(type);
     if (SUCCEEDED(result))
         return true;
+    // Cut short by a quit: nothing to tell.
+    if (stopping)
+        return false;
     if (isRefusal(result)) {
         // Nothing needing less was there to try.
         session.failed(reasonFor(result),
