@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
 #include "equipment/fake_camera.h"
 #include "stderr_lines.h"
 
@@ -117,6 +119,28 @@ TEST(VideoImage, TheWindowNeverWaitsForACameraSlowToOpen) {
     awaitPicture(video);
     video.updateImage();
     expectColour(video.getImage()[0], 0, 250, 0, "the camera's picture once open");
+}
+
+// A quit while the camera's driver holds the camera thread ends the process
+// without it, well within the second a quit may take.
+TEST(VideoImageDeathTest, AQuitNeverWaitsForACameraStuckInItsDriver) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            FakeCamera camera(320, 240, quarters(320, 240));
+            camera.hold(true);
+            setenv("CLOAKCAM_DEVICE", fake_camera::path(), 1);
+            {
+                getVideoImage video(width, height);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                std::thread([] {
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
+                    _exit(3);
+                }).detach();
+            }
+            std::exit(2);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(VideoImage, DeliversMovingPicturesFromTheTestPattern) {
