@@ -9,9 +9,12 @@
 # preview pin of its own; the cameras of picture_cases below, in every format
 # the program converts and of every shape; a camera the system's privacy
 # settings refuse, then allow; one held by another program; two cameras of
-# one name; a name beyond ASCII. Every case ends on Escape, within a second
-# of the teardown Wine needs on the test pattern, which the first case
-# measures.
+# one name; a name beyond ASCII; a slow camera, alone and refusing; cameras
+# refusing with codes of their own; one whose pin refuses every connection;
+# one unplugged with a read error just before its loss; a fine checkerboard
+# at 1920x1080; pictures larger than the size connected. Every case ends on
+# Escape, within a second of the teardown Wine needs on the test pattern,
+# which the first case measures.
 #
 #   tests/wine_camera.sh CLOAKCAM_EXE TEST_CAMERA_DLL [CASE...]
 #
@@ -46,7 +49,19 @@ picture_cases=(
 for entry in "${picture_cases[@]}"; do
     all_cases+=" ${entry%%|*}"
 done
-all_cases+=" denied in_use twins unicode"
+all_cases+=" denied in_use twins unicode slow slow_refused"
+# Cameras that refuse to start with a code of their own: case, the camera's
+# formats, what is said of it, the most graphs built in its first 16 s, and
+# the sizes connected, in order, by the time it is said.
+refusal_cases=(
+    "refused_bandwidth|RGB24 640x480, RGB24 320x240, refuse=0x800705AA|it is in use by another program, or its USB port has no bandwidth left: try another port|8|640x480 320x240"
+    "refused_failed|RGB24 320x240, refuse=0x80004005|it failed (error 0x80004005)|4|"
+    "refused_media|RGB24 320x240, refuse=0xC00D3704|it is in use by another program|4|"
+)
+for entry in "${refusal_cases[@]}"; do
+    all_cases+=" ${entry%%|*}"
+done
+all_cases+=" refuse_connect burst checker oversize"
 # shellcheck disable=SC2206
 cases=(${*:-${WINE_CAMERA_CASES:-all}})
 [ "${cases[0]}" = all ] && read -ra cases <<<"$all_cases"
@@ -161,9 +176,9 @@ nothing_said() { [ -z "$(said)" ] || fail "unexpected lines on stderr: $(said)";
 # The test camera's quarters, mirrored: green top left, red top right, white
 # bottom left, blue bottom right, from the window's edges (where a squashed
 # or badly cropped wide picture shows its magenta bands) to either side of
-# its middle. Waits up to 8 s for them.
-expect_picture() {
-    local x y format="" expected="" seen=""
+# its middle. One look; `seen` holds what the window showed.
+quarters_seen() {
+    local x y format="" expected=""
     local -A colour=([left60]="0 1 0" [right60]="1 0 0" [left180]="1 1 1" [right180]="0 0 1")
     for y in 60 180; do
         for x in 3 80 150 170 240 316; do
@@ -171,13 +186,16 @@ expect_picture() {
             if [ "$x" -lt 160 ]; then expected+="${colour[left$y]}|"; else expected+="${colour[right$y]}|"; fi
         done
     done
+    import -window "$window" "$work/shot.png" 2>/dev/null || true
+    seen=$(convert "$work/shot.png" -format "$format" info: 2>/dev/null) || true
+    [ "$seen" = "$expected" ] && cp "$work/shot.png" "$shared/$context.png"
+}
+
+# Waits up to 8 s for the quarters.
+expect_picture() {
+    seen=""
     for _ in $(seq 16); do
-        import -window "$window" "$work/shot.png" 2>/dev/null || true
-        seen=$(convert "$work/shot.png" -format "$format" info: 2>/dev/null) || true
-        [ "$seen" = "$expected" ] && {
-            cp "$work/shot.png" "$shared/$context.png"
-            return 0
-        }
+        quarters_seen && return 0
         sleep 0.5
     done
     fail "the picture is not the camera's quarters mirrored (r g b at x 3 80 150 170 240 316, y 60 then 180: $seen)"
@@ -197,6 +215,32 @@ only_our_window() {
 
 # How many filters were made for a camera: one per graph built on it.
 graphs_built() { cat "$work/$1.bound" 2>/dev/null | wc -l; }
+
+# How many times a camera's pin was connected.
+connections() { wc -l 2>/dev/null <"$work/$1.connected" || echo 0; }
+
+# Sleeps until `ms` milliseconds after `since` (date +%s%N), if still ahead.
+sleep_until() {
+    local left=$((($1 - $(date +%s%N)) / 1000000 + $2))
+    [ "$left" -le 0 ] || sleep "$((left / 1000)).$(printf %03d $((left % 1000)))"
+}
+
+# Escape while a camera of slow=700/2500/… is in the Connect of its n-th
+# graph: 1.2 s after that graph's bind began, past the bind and well inside
+# the Connect.
+escape_during_connect() {
+    local name=$1 n=$2 bound
+    for _ in $(seq 300); do
+        [ "$(graphs_built "$name")" -ge "$n" ] && break
+        sleep 0.1
+    done
+    [ "$(graphs_built "$name")" -ge "$n" ] || fail "no graph $n built within 30 s"
+    bound=$(($(date -r "$work/$name.bound" +%s%N)))
+    sleep_until "$bound" 1200
+    [ "$(connections "$name")" -lt "$n" ] || fail "graph $n connected within 1.2 s of its bind"
+    echo "Escape $((($(date +%s%N) - bound) / 1000000)) ms after graph $n was bound, during its Connect"
+    quit
+}
 
 # The size a camera was last connected in.
 connected_size() { tail -n 1 "$work/$1.connected" 2>/dev/null; }
@@ -357,13 +401,12 @@ done
 # Allowed, it shows.
 case_denied() {
     local refused="cloakcam: cannot use camera Private camera: access to it was refused"
-    local launched waited tries
+    local launched tries
     register "Private camera=RGB24 320x240, denied"
     launched=$(date +%s%N)
     CLOAKCAM_DEVICE="" launch
     wait_for_words "$refused" 3
-    waited=$((($(date +%s%N) - launched) / 1000000))
-    sleep "$(((4500 - waited) / 1000)).$(printf %03d $(((4500 - waited) % 1000)))"
+    sleep_until "$launched" 4500
     tries=$(graphs_built "Private camera")
     [ "$tries" -eq 2 ] || fail "bound $tries times in 4.5 s"
     plug "Private camera" allowed
@@ -418,6 +461,150 @@ case_unicode() {
     done
     [ "$title" = "_NET_WM_NAME(UTF8_STRING) = \"cloakcam - $name\"" ] || fail "title: $title"
     nothing_said
+    quit
+}
+
+# The window is up while the camera takes 0.7 s to bind, 2.5 s to connect and
+# 1 s to start: Escape in the Connect ends cloakcam as quickly as ever, and a
+# second cloakcam waits the camera out and shows it.
+case_slow() {
+    register "Slow camera=RGB24 320x240, slow=700/2500/1000"
+    CLOAKCAM_DEVICE="" launch
+    expect_title "cloakcam - starting Slow camera" 3
+    escape_during_connect "Slow camera" 1
+    CLOAKCAM_DEVICE="" launch 2
+    expect_picture
+    quit
+}
+
+# Slow and held: tried again no more often than the back-off (at 0, 2, 6 and
+# 14 s, each try 4.2 s long here), said once, its title readable every second
+# meanwhile, and Escape in a later try's Connect ends cloakcam quickly.
+case_slow_refused() {
+    local name="Slow camera" launched title tries
+    register "$name=RGB24 320x240, slow=700/2500/1000, in-use"
+    launched=$(date +%s%N)
+    CLOAKCAM_DEVICE="" launch
+    while [ $((($(date +%s%N) - launched) / 1000000)) -lt 16000 ]; do
+        title=$(xdotool getwindowname "$window" 2>/dev/null) || fail "the title could not be read"
+        [ "$title" = "cloakcam - starting $name" ] || [ "$title" = "cloakcam - cannot use $name" ] ||
+            fail "the title reads '$title'"
+        kill -0 "$app" 2>/dev/null || fail "cloakcam ended"
+        sleep 1
+    done
+    tries=$(graphs_built "$name")
+    echo "built $tries graphs in 16 s"
+    ((tries >= 2 && tries <= 4)) || fail "built $tries graphs in 16 s, not 2 to 4"
+    said_once "cloakcam: cannot use camera $name: it is in use by another program"
+    escape_during_connect "$name" $((tries + 1))
+}
+
+# The refusal case this one is, from refusal_cases: said once, after the sizes
+# the row names were tried, and tried again with a growing wait.
+refusal_case() {
+    local entry formats words most sizes launched tried tries
+    for entry in "${refusal_cases[@]}"; do
+        [ "${entry%%|*}" = "$context" ] && break
+    done
+    IFS='|' read -r _ formats words most sizes <<<"$entry"
+    register "Refusing camera=$formats"
+    launched=$(date +%s%N)
+    CLOAKCAM_DEVICE="" launch
+    wait_for_line "cloakcam: cannot use camera Refusing camera: $words" 10
+    tried=$(tr '\n' ' ' <"$work/Refusing camera.connected" 2>/dev/null) || true
+    echo "connected in ${tried:-nothing}by the time it was said"
+    [ -z "$sizes" ] || [ "$tried" = "$sizes " ] || fail "connected in '$tried', not '$sizes'"
+    sleep_until "$launched" 16000
+    tries=$(graphs_built "Refusing camera")
+    echo "built $tries graphs in 16 s"
+    ((tries >= 2 && tries <= most)) || fail "built $tries graphs in 16 s, not 2 to $most"
+    said_once "cloakcam: cannot use camera Refusing camera: $words"
+    quit
+}
+for entry in "${refusal_cases[@]}"; do
+    eval "case_${entry%%|*}() { refusal_case; }"
+done
+
+# Its formats listed but no connection taken: said once with the code the
+# graph gave, and not rebuilt as a passing trouble would be.
+case_refuse_connect() {
+    local name="Stubborn camera" launched line tries
+    local pattern="^cloakcam: cannot use camera $name: it could not be connected \(error 0x[0-9A-F]{8}\); it offers RGB24 320x240$"
+    register "$name=RGB24 320x240, refuse-connect"
+    launched=$(date +%s%N)
+    CLOAKCAM_DEVICE="" launch
+    wait_for_words "cloakcam: cannot use camera $name: " 10
+    line=$(said)
+    echo "said: $line"
+    [[ $line =~ $pattern ]] || fail "said '$line'"
+    sleep_until "$launched" 20000
+    tries=$(graphs_built "$name")
+    echo "built $tries graphs in 20 s"
+    [ "$tries" -le 2 ] || fail "built $tries graphs in 20 s"
+    [ "$(said)" = "$line" ] || fail "more said: $(said)"
+    quit
+}
+
+# Pulled mid-stream, the camera's read fails with 0x8007001F just before its
+# loss: a lost camera, not one in use.
+case_burst() {
+    register "Desk camera=RGB24 320x240, burst"
+    CLOAKCAM_DEVICE="" launch
+    expect_picture
+    plug "Desk camera" unplugged
+    wait_for_line "cloakcam: camera lost: it was unplugged" 3
+    sleep 2
+    [ "$(said)" = "cloakcam: camera lost: it was unplugged" ] || fail "said: $(said)"
+    quit
+}
+
+# A one-pixel checkerboard at 1920x1080, shrunk to the window, is an even mid
+# grey: at each point and its right and lower neighbours every channel within
+# 0.35 to 0.65, and a neighbour within 0.1 of it. Waits up to 8 s.
+case_checker() {
+    local x y format="" seen="" bad
+    register "Fine camera=NV12 1920x1080, checker"
+    CLOAKCAM_DEVICE="" launch
+    for y in 40 121 200; do
+        for x in 40 161 280; do
+            for at in "$x,$y" "$((x + 1)),$y" "$x,$((y + 1))"; do
+                format+="%[fx:p{$at}.r] %[fx:p{$at}.g] %[fx:p{$at}.b] "
+            done
+            format+="$x,$y\n"
+        done
+    done
+    for _ in $(seq 16); do
+        import -window "$window" "$work/shot.png" 2>/dev/null || true
+        seen=$(convert "$work/shot.png" -format "$format" info: 2>/dev/null) || true
+        bad=$(awk 'NF != 10 { print "unread"; next }
+            { for (i = 1; i <= 9; i++) if ($i < 0.35 || $i > 0.65) { print $10; next }
+              for (i = 4; i <= 9; i++) if ($i - $(i - 3 * int((i - 1) / 3)) > 0.1 ||
+                  $(i - 3 * int((i - 1) / 3)) - $i > 0.1) { print $10; next } }' <<<"$seen")
+        [ -n "$seen" ] && [ -z "$bad" ] && break
+        sleep 0.5
+    done
+    cp "$work/shot.png" "$shared/$context.png" 2>/dev/null || true
+    echo "r g b at each point, its right and its lower neighbour:"
+    echo "$seen"
+    [[ -n $seen && -z $bad ]] || fail "not an even grey at $(echo "$bad" | tr '\n' ' ')"
+    quit
+}
+
+# An older virtual camera sends 640x480 whatever was connected: the picture
+# shows, or one line says why not; never a picture of nothing, unexplained.
+case_oversize() {
+    register "Virtual camera=RGB24 320x240, oversize=640x480"
+    CLOAKCAM_DEVICE="" launch
+    seen=""
+    for _ in $(seq 16); do
+        quarters_seen && break
+        [ "$(said | wc -l)" -eq 1 ] && break
+        sleep 0.5
+    done
+    echo "said: $(said)"
+    [ "$(said | wc -l)" -le 1 ] || fail "more than one line: $(said)"
+    [ "$(said | wc -l)" -eq 1 ] || quarters_seen ||
+        fail "neither the camera's quarters nor a line (r g b at x 3 80 150 170 240 316, y 60 then 180: $seen)"
     quit
 }
 

@@ -13,7 +13,24 @@ Behaviour parseBehaviour(const std::wstring &text) {
         behaviour.refusal = E_ACCESSDENIED;
     else if (hasWord(text, L"in-use"))
         behaviour.refusal = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+    const std::wstring refuse = wordAfter(text, L"refuse=");
+    if (!refuse.empty())
+        behaviour.refusal = static_cast<HRESULT>(std::wcstoul(refuse.c_str(), nullptr, 16));
     behaviour.port = wordAfter(text, L"port=");
+    unsigned long bind = 0, connect = 0, start = 0;
+    if (std::swscanf(wordAfter(text, L"slow=").c_str(), L"%lu/%lu/%lu", &bind, &connect, &start) ==
+        3) {
+        behaviour.slowBind = bind;
+        behaviour.slowConnect = connect;
+        behaviour.slowStart = start;
+    }
+    behaviour.refuseConnect = hasWord(text, L"refuse-connect");
+    behaviour.burst = hasWord(text, L"burst");
+    behaviour.checker = hasWord(text, L"checker");
+    long width = 0, height = 0;
+    if (std::swscanf(wordAfter(text, L"oversize=").c_str(), L"%ldx%ld", &width, &height) == 2 &&
+        width > 0 && height > 0 && width <= 4096 && height <= 4096)
+        behaviour.oversize = {width, height};
     return behaviour;
 }
 

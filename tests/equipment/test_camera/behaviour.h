@@ -11,6 +11,16 @@
 //                   privacy settings keep programs from the camera
 //   in-use          starting fails with 0x8007001F, as a driver's camera
 //                   held by another program does
+//   refuse=0xCODE   starting fails with that HRESULT (0x800705AA: no USB
+//                   bandwidth left; 0xC00D3704: held by a Media Foundation app)
+//   slow=B/C/S      binding takes B ms, each connection of a pin C ms, and
+//                   leaving Stopped S ms, as a slow driver's device opens
+//   refuse-connect  its pins refuse every connection, still listing formats
+//   burst           unplugged, it tells EC_ERRORABORT (a read error) just
+//                   before EC_DEVICE_LOST, as a USB camera pulled mid-stream
+//   checker         the picture is a one-pixel black and white checkerboard
+//   oversize=WxH    sends its pictures at WxH whatever size it connected in,
+//                   as older virtual cameras do; the sample's length says so
 //   port=NAME       the USB port it is plugged into, in its DevicePath: tells
 //                   cameras of one name apart
 // A refusal lasts until the camera's control file says "allowed".
@@ -25,6 +35,14 @@ struct Behaviour {
     bool strictConnect = false;
     HRESULT refusal = S_OK;
     std::wstring port;
+    DWORD slowBind = 0;
+    DWORD slowConnect = 0;
+    DWORD slowStart = 0;
+    bool refuseConnect = false;
+    bool burst = false;
+    bool checker = false;
+    // Zero: pictures at the size connected.
+    SIZE oversize = {};
 };
 
 Behaviour parseBehaviour(const std::wstring &text);

@@ -97,6 +97,9 @@ HRESULT TestCameraFilter::takeDevice() {
 }
 
 STDMETHODIMP TestCameraFilter::Pause() {
+    // Outside the lock, as a driver waits on its device, not on the graph.
+    if (isStopped())
+        Sleep(behaviour.slowStart);
     EnterCriticalSection(&lock);
     HRESULT result = S_OK;
     if (state == State_Stopped) {
@@ -245,6 +248,7 @@ STDMETHODIMP TestCameraFilter::Load(IPropertyBag *bag, IErrorLog *) {
     behaviour = parseBehaviour(formatText);
     key = deviceKey(name, behaviour);
     noteBound(key);
+    Sleep(behaviour.slowBind);
     const std::vector<Format> formats = parseFormats(formatText);
     // As capture cards with sound and cameras with a snapshot button list
     // them: neither is the pin that streams video.
@@ -291,6 +295,9 @@ void TestCameraFilter::watch() {
         if (plug == Plug::Out && !unplugged) {
             unplugged = 1;
             unregisterCamera(name, formatText);
+            // The read under way fails first, then the device goes.
+            if (behaviour.burst)
+                notifyGraph(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), 0);
             tellGraph(0);
         } else if (plug != Plug::Out && unplugged) {
             registerCamera(name, formatText);

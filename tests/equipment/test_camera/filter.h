@@ -56,6 +56,8 @@ class TestCameraFilter : public Counted, public IBaseFilter, public IPersistProp
     // The stream time of a pin's frame-th picture since it started.
     REFERENCE_TIME streamTime(unsigned long frame);
     CRITICAL_SECTION lock;
+    // Set once when bound; the pins read it too.
+    Behaviour behaviour;
 
   private:
     static DWORD WINAPI watchMain(void *self);
@@ -68,7 +70,6 @@ class TestCameraFilter : public Counted, public IBaseFilter, public IPersistProp
 
     std::wstring name;
     std::wstring formatText;
-    Behaviour behaviour;
     // Names the camera's control files and device (behaviour.h).
     std::wstring key;
     std::vector<std::unique_ptr<OutputPin>> pins;

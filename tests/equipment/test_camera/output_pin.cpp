@@ -60,11 +60,15 @@ STDMETHODIMP_(ULONG) OutputPin::Release() { return filter.Release(); }
 STDMETHODIMP OutputPin::Connect(IPin *receiver, const AM_MEDIA_TYPE *type) {
     if (!receiver)
         return E_POINTER;
+    // A slow driver's negotiation, outside the lock as the device's own work.
+    Sleep(filter.behaviour.slowConnect);
     Locked locked(filter.lock);
     if (connected)
         return VFW_E_ALREADY_CONNECTED;
     if (!filter.isStopped())
         return VFW_E_NOT_STOPPED;
+    if (filter.behaviour.refuseConnect)
+        return VFW_E_NO_ACCEPTABLE_TYPES;
     // Once the application chose a format, the driver connects with it
     // alone; otherwise with its own first, then the others, each of a range
     // at its largest.
@@ -106,9 +110,16 @@ HRESULT OutputPin::tryConnection(IPin *receiver, size_t capability, const Format
     current = capability;
     active = format;
     filter.noteConnection(format);
-    picture.resize(format.imageSize());
-    drawQuarters(format, picture.data());
+    const Format drawn = sent(format);
+    picture.resize(drawn.imageSize());
+    drawPicture(drawn, filter.behaviour.checker ? Pattern::Checker : Pattern::Quarters,
+                picture.data());
     return S_OK;
+}
+
+Format OutputPin::sent(const Format &connection) const {
+    const SIZE size = filter.behaviour.oversize;
+    return size.cx ? connection.at(size.cx, size.cy) : connection;
 }
 
 // The downstream pin's allocator when it has one, our own otherwise: Wine's
@@ -120,7 +131,7 @@ HRESULT OutputPin::chooseAllocator(const Format &format) {
         wanted.cBuffers = 3;
     if (wanted.cbAlign < 1)
         wanted.cbAlign = 1;
-    wanted.cbBuffer = static_cast<LONG>(format.imageSize());
+    wanted.cbBuffer = static_cast<LONG>(sent(format).imageSize());
     if (FAILED(input->GetAllocator(&allocator)) || !allocator) {
         allocator = nullptr;
         HRESULT created =

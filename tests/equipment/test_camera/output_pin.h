@@ -5,8 +5,9 @@
 // IKsPropertySet tells, or a capture pin of sound: it offers the camera's
 // formats through IAMStreamConfig and its media type list, accepts exactly
 // those (any size of a range) in SetFormat and connections, and delivers the
-// camera's picture in the format it connected with. A still pin delivers only
-// when a snapshot is asked for, never here; the sound pin never delivers.
+// camera's picture in the format it connected with (or, oversize, at its own
+// size). A still pin delivers only when a snapshot is asked for, never here;
+// the sound pin never delivers.
 
 #include "formats.h"
 
@@ -65,6 +66,8 @@ class OutputPin : public IPin, public IKsPropertySet, public IAMStreamConfig {
   private:
     HRESULT tryConnection(IPin *receiver, size_t capability, const Format &format);
     bool streams() const;
+    // The format pictures go out in, for a connection in `connection`.
+    Format sent(const Format &connection) const;
     HRESULT chooseAllocator(const Format &format);
     void dropConnection();
     static DWORD WINAPI streamMain(void *self);

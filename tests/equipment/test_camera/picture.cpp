@@ -18,7 +18,9 @@ LONG cropBand(const Format &format) {
     return format.width > fourThirds ? (format.width - fourThirds) / 2 : 0;
 }
 
-Colour colourAt(const Format &format, LONG x, LONG topRow) {
+Colour colourAt(const Format &format, Pattern pattern, LONG x, LONG topRow) {
+    if (pattern == Pattern::Checker)
+        return (x + topRow) % 2 ? Colour{0, 0, 0} : Colour{255, 255, 255};
     const LONG band = cropBand(format);
     if (x < band || x >= format.width - band)
         return marker;
@@ -36,13 +38,13 @@ BYTE redDifference(const Colour &c) {
 }
 
 // Rows stored bottom up, each pixel blue first; RGB32's fourth byte unused.
-void drawRgb(const Format &format, BYTE *data) {
+void drawRgb(const Format &format, Pattern pattern, BYTE *data) {
     const DWORD stride = format.imageSize() / static_cast<DWORD>(format.height);
     const LONG bytes = format.bitCount / 8;
     for (LONG row = 0; row < format.height; ++row) {
         BYTE *pixel = data + stride * static_cast<DWORD>(row);
         for (LONG x = 0; x < format.width; ++x, pixel += bytes) {
-            const Colour c = colourAt(format, x, format.height - 1 - row);
+            const Colour c = colourAt(format, pattern, x, format.height - 1 - row);
             pixel[0] = c.blue;
             pixel[1] = c.green;
             pixel[2] = c.red;
@@ -54,12 +56,13 @@ void drawRgb(const Format &format, BYTE *data) {
 
 // Two pixels in four bytes sharing their colour difference, at the offsets
 // the subtype puts them: luma, luma, blue, red.
-void drawPacked(const Format &format, const int (&at)[4], BYTE *data) {
+void drawPacked(const Format &format, Pattern pattern, const int (&at)[4], BYTE *data) {
     for (LONG row = 0; row < format.height; ++row) {
         BYTE *pair = data + 2 * format.width * row;
         for (LONG x = 0; x + 1 < format.width; x += 2, pair += 4) {
-            const Colour c = colourAt(format, x, row);
-            pair[at[0]] = pair[at[1]] = luma(c);
+            const Colour c = colourAt(format, pattern, x, row);
+            pair[at[0]] = luma(c);
+            pair[at[1]] = luma(colourAt(format, pattern, x + 1, row));
             pair[at[2]] = blueDifference(c);
             pair[at[3]] = redDifference(c);
         }
@@ -68,16 +71,16 @@ void drawPacked(const Format &format, const int (&at)[4], BYTE *data) {
 
 // A plane of luma, then colour differences for each 2x2 block: interleaved
 // blue and red in one plane (NV12), or a blue plane then a red one.
-void drawPlanar(const Format &format, bool interleaved, BYTE *data) {
+void drawPlanar(const Format &format, Pattern pattern, bool interleaved, BYTE *data) {
     const LONG width = format.width, height = format.height;
     for (LONG row = 0; row < height; ++row)
         for (LONG x = 0; x < width; ++x)
-            data[row * width + x] = luma(colourAt(format, x, row));
+            data[row * width + x] = luma(colourAt(format, pattern, x, row));
     BYTE *chroma = data + width * height;
     const LONG blockWidth = width / 2, blocks = blockWidth * (height / 2);
     for (LONG row = 0; row < height / 2; ++row)
         for (LONG x = 0; x < blockWidth; ++x) {
-            const Colour c = colourAt(format, 2 * x, 2 * row);
+            const Colour c = colourAt(format, pattern, 2 * x, 2 * row);
             const LONG block = row * blockWidth + x;
             if (interleaved) {
                 chroma[2 * block] = blueDifference(c);
@@ -91,18 +94,18 @@ void drawPlanar(const Format &format, bool interleaved, BYTE *data) {
 
 } // namespace
 
-void drawQuarters(const Format &format, BYTE *data) {
+void drawPicture(const Format &format, Pattern pattern, BYTE *data) {
     const DWORD code = format.compression;
     if (code == BI_RGB)
-        drawRgb(format, data);
+        drawRgb(format, pattern, data);
     else if (code == MAKEFOURCC('Y', 'U', 'Y', '2'))
-        drawPacked(format, {0, 2, 1, 3}, data);
+        drawPacked(format, pattern, {0, 2, 1, 3}, data);
     else if (code == MAKEFOURCC('U', 'Y', 'V', 'Y'))
-        drawPacked(format, {1, 3, 0, 2}, data);
+        drawPacked(format, pattern, {1, 3, 0, 2}, data);
     else if (code == MAKEFOURCC('N', 'V', '1', '2'))
-        drawPlanar(format, true, data);
+        drawPlanar(format, pattern, true, data);
     else if (code == MAKEFOURCC('I', '4', '2', '0') || code == MAKEFOURCC('I', 'Y', 'U', 'V'))
-        drawPlanar(format, false, data);
+        drawPlanar(format, pattern, false, data);
     else
         std::memset(data, 0x80, format.imageSize());
 }

@@ -6,12 +6,16 @@
 // whether the picture is upright, mirrored and in its colours. A picture
 // wider than 4:3 has magenta bands over what a centred 4:3 crop leaves out,
 // so that a screenshot shows whether it was cropped or squashed. YUV formats
-// carry the colours in BT.601 video range, as cameras send them.
+// carry the colours in BT.601 video range, as cameras send them. The other
+// picture, a one-pixel black and white checkerboard, is grey to a program
+// that averages when it shrinks and noise to one that skips pixels.
 
 #include "formats.h"
 
+enum class Pattern { Quarters, Checker };
+
 // Draws the picture into `data`, which holds format.imageSize() bytes. A
 // format nobody converts gets a flat grey.
-void drawQuarters(const Format &format, BYTE *data);
+void drawPicture(const Format &format, Pattern pattern, BYTE *data);
 
 #endif
