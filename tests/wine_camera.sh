@@ -54,7 +54,7 @@ all_cases+=" denied in_use twins unicode slow slow_refused"
 # formats, what is said of it, the most graphs built in its first 16 s, and
 # the sizes connected, in order, by the time it is said.
 refusal_cases=(
-    "refused_bandwidth|RGB24 640x480, RGB24 320x240, refuse=0x800705AA|it is in use by another program, or its USB port has no bandwidth left: try another port|8|640x480 320x240"
+    "refused_bandwidth|RGB24 320x240, RGB24 160x120, refuse=0x800705AA|it is in use by another program, or its USB port has no bandwidth left: try another port|8|320x240 160x120"
     "refused_failed|RGB24 320x240, refuse=0x80004005|it failed (error 0x80004005)|4|"
     "refused_media|RGB24 320x240, refuse=0xC00D3704|it is in use by another program|4|"
 )
