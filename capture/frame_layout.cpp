@@ -635,3 +635,44 @@ void convertCameraFrame(const unsigned char *frame, long frameSize, const FrameL
         }
     }
 }
+
+bool layoutOfSize(const FrameLayout &connected, long bytes, FrameLayout *layout) {
+    const auto fits = [&](const FrameLayout &candidate) {
+        if (candidate.bytes() != bytes || !readable(candidate))
+            return false;
+        *layout = candidate;
+        return true;
+    };
+    // Decoders pad the rows of top-down pictures to a multiple of 16 or 32.
+    if (connected.topDown)
+        for (int multiple : {16, 32, 64}) {
+            FrameLayout padded = connected;
+            padded.planeHeight = (connected.height + multiple - 1) / multiple * multiple;
+            if (padded.planeHeight > connected.rows() && fits(padded))
+                return true;
+        }
+    const auto sized = [&](int64_t width, int64_t height) {
+        return FrameLayout{connected.format, static_cast<int>(width), static_cast<int>(height),
+                           connected.topDown, strideOf(connected.format, width)};
+    };
+    if (connected.width > 0 && connected.height > 0)
+        for (int64_t height = 1; height <= largestSide; ++height) {
+            if (height * connected.width % connected.height != 0)
+                continue;
+            const FrameLayout candidate =
+                sized(height * connected.width / connected.height, height);
+            if (candidate.width > largestSide || candidate.bytes() > bytes)
+                break;
+            if (fits(candidate))
+                return true;
+        }
+    const struct {
+        int width, height;
+    } common[] = {{160, 120},  {176, 144},   {320, 240},   {352, 288},  {640, 360},
+                  {640, 480},  {800, 600},   {960, 540},   {1024, 768}, {1280, 720},
+                  {1280, 960}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
+    for (const auto &size : common)
+        if (fits(sized(size.width, size.height)))
+            return true;
+    return false;
+}

@@ -37,6 +37,12 @@ bool pixelFormatOf(const GUID &subtype, PixelFormat *format);
 // read or convert.
 bool frameLayoutOf(const AM_MEDIA_TYPE &type, FrameLayout *layout);
 
+// The layout of pictures of `bytes` bytes from a camera connected as
+// `connected` that sends another size than its type says: the same format,
+// with padded rows, then a size of the same shape, then a size cameras
+// commonly send. False when none has that many bytes.
+bool layoutOfSize(const FrameLayout &connected, long bytes, FrameLayout *layout);
+
 // Brings one picture laid out as `source` to the packed, bottom-up BGR
 // picture of width x height at `target` (the form convertFrame reads): the
 // centre of the source in the target's shape is taken, the rest cut off, and

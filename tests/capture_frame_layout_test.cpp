@@ -254,6 +254,47 @@ TEST(ConvertCameraFrame, AveragesWhereItShrinksByTwoOrMore) {
     }
 }
 
+TEST(LayoutOfSize, FindsTheSizeOfPicturesOfAnotherLength) {
+    struct Case {
+        FrameLayout connected;
+        long bytes;
+        bool found;
+        FrameLayout expected;
+    };
+    const FrameLayout none{PixelFormat::Rgb24, 0, 0, false, 0};
+    const Case cases[] = {
+        // 1080 rows padded to 1088: the chroma plane lies past them.
+        {{PixelFormat::Nv12, 1920, 1080, true, 1920},
+         3133440,
+         true,
+         {PixelFormat::Nv12, 1920, 1080, true, 1920, 1088}},
+        // The connected type's shape, another size.
+        {{PixelFormat::Yuy2, 1280, 720, true, 2560},
+         1024 * 576 * 2,
+         true,
+         {PixelFormat::Yuy2, 1024, 576, true, 2048}},
+        // A size cameras commonly send, in the connected type's format and
+        // row order.
+        {{PixelFormat::Rgb24, 1280, 720, false, 3840},
+         921600,
+         true,
+         {PixelFormat::Rgb24, 640, 480, false, 1920}},
+        {{PixelFormat::Rgb24, 1280, 720, false, 3840}, 921601, false, none},
+        {{PixelFormat::Rgb24, 1280, 720, false, 3840}, 0, false, none},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.bytes << " bytes");
+        FrameLayout layout = none;
+        ASSERT_EQ(layoutOfSize(c.connected, c.bytes, &layout), c.found);
+        EXPECT_EQ(layout.format, c.expected.format);
+        EXPECT_EQ(layout.width, c.expected.width);
+        EXPECT_EQ(layout.height, c.expected.height);
+        EXPECT_EQ(layout.rows(), c.expected.rows());
+        EXPECT_EQ(layout.topDown, c.expected.topDown);
+        EXPECT_EQ(layout.stride, c.expected.stride);
+    }
+}
+
 // A media type as a capture pin offers it, with either kind of header.
 struct OfferedType {
     GUID subtype;
