@@ -540,12 +540,13 @@ GstBuffer *sceneJpeg() {
 // JPEG to the program's 320x240 picture: the stand-in's conversion in front
 // of the grabber (as filter_graph.cpp builds it), the grabber's copy, the
 // program's GetCurrentBuffer copy and convertCameraFrame; or jpegdec alone.
-void mjpgFrame(benchmark::State &state, const char *conversion, PixelFormat format) {
+void mjpgFrame(benchmark::State &state, const char *conversion, PixelFormat format,
+               int width = 1920, int height = 1080) {
     GstHarness *harness = gst_harness_new_parse(conversion);
     gst_harness_set_src_caps_str(harness, "image/jpeg,width=1920,height=1080,framerate=30/1");
     GstBuffer *jpeg = sceneJpeg();
-    FrameLayout layout{format, 1920, 1080, format != PixelFormat::Rgb24,
-                       format == PixelFormat::Rgb24 ? 1920 * 3L : 1920L};
+    FrameLayout layout{format, width, height, format != PixelFormat::Rgb24,
+                       format == PixelFormat::Rgb24 ? width * 3L : long(width)};
     std::vector<unsigned char> grabber(static_cast<size_t>(layout.bytes()));
     std::vector<unsigned char> copy(grabber.size()), picture(frameBytes);
     const bool program = std::strcmp(conversion, "jpegdec") != 0;
@@ -576,13 +577,30 @@ void mjpgFrame(benchmark::State &state, const char *conversion, PixelFormat form
 void BM_MjpgCamera(benchmark::State &state, const char *conversion, PixelFormat format) {
     mjpgFrame(state, conversion, format);
 }
+
+// The same camera shared at 1920x1080 with a pin asking 640x360: the
+// stand-in's videoscale shrinks by three, with its default two taps or with
+// the conversion's bilinear2.
+void BM_MjpgCameraShrunk(benchmark::State &state, const char *conversion) {
+    mjpgFrame(state, conversion, PixelFormat::I420, 640, 360);
+}
+#define CLOAKCAM_SHRUNK(method)                                                                    \
+    "jpegdec ! capsfilter caps=\"video/x-raw,format=I420,colorimetry=1:4:0:0;video/x-raw\" ! "     \
+    "aspectratiocrop aspect-ratio=16/9 ! videoconvert ! videoscale " method " ! "                  \
+    "capsfilter caps=\"video/x-raw,format=I420,colorimetry=bt601,width=640,height=360\""
+BENCHMARK_CAPTURE(BM_MjpgCameraShrunk, two_taps, CLOAKCAM_SHRUNK(""))
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_MjpgCameraShrunk, bilinear2, CLOAKCAM_SHRUNK("method=bilinear2"))
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_MjpgCamera, jpegdec_alone, "jpegdec", PixelFormat::I420)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(
     BM_MjpgCamera, i420_as_it_comes,
     "jpegdec ! capsfilter caps=\"video/x-raw,format=I420,colorimetry=1:4:0:0;video/x-raw\" ! "
-    "aspectratiocrop aspect-ratio=16/9 ! videoconvert ! videoscale ! "
+    "aspectratiocrop aspect-ratio=16/9 ! videoconvert ! videoscale method=bilinear2 ! "
     "capsfilter caps=\"video/x-raw,format=I420,colorimetry=bt601,width=1920,height=1080\"",
     PixelFormat::I420)
     ->MeasureProcessCPUTime()

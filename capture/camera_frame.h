@@ -25,11 +25,22 @@ class CameraFrame {
     bool fetch(ISampleGrabber *grabber, unsigned long samples, unsigned char *picture,
                LONG *pictureSize);
 
+    // True while the camera's latest picture had a length that fits no size
+    // of its format, neither its connected type's nor another it could have
+    // sent: such pictures are not shown. unreadableBytes() is that length.
+    bool unreadableSize() const { return unreadableBytes_ != 0; }
+    long unreadableBytes() const { return unreadableBytes_; }
+    // The line that tells it, with the camera's name and that length.
+    static constexpr const char *unreadableSizeLine =
+        "cannot use camera %s: it sends pictures of %ld bytes, which fit no size";
+
   private:
     bool drawnAsIs() const;
-    // After pictures of an unexpected size: true when the connected type
-    // changed, and its new layout is taken.
-    bool relearn(ISampleGrabber *grabber);
+    // After a picture of `bytes` bytes, another length than expected: true
+    // when a new layout is taken, the connected type's if it changed,
+    // otherwise one of the same format found from the length.
+    bool relearn(ISampleGrabber *grabber, long bytes);
+    void take(const FrameLayout &layout);
 
     FrameLayout layout_{PixelFormat::Rgb24, 0, 0, false, 0};
     int width_ = 0;
@@ -37,6 +48,7 @@ class CameraFrame {
     bool known_ = false;
     bool fetched_ = false;
     unsigned long samplesFetched_ = 0;
+    long unreadableBytes_ = 0;
     // A picture of the camera's own size and format, before it is converted.
     std::vector<unsigned char> camera_;
 };

@@ -17,7 +17,12 @@ struct FrameLayout {
     int height;   // rows shown
     bool topDown; // the first row in memory is the top one
     long stride;  // bytes from one row of the first plane to the next
+    // Rows the buffer holds in each plane when more than are shown (a decoder
+    // pads 1080 to 1088); 0 when they are the rows shown.
+    int planeHeight = 0;
 
+    // Rows in memory of the first plane, padding included.
+    int rows() const { return planeHeight > height ? planeHeight : height; }
     // Bytes of one whole picture, every plane included.
     long bytes() const;
 };
@@ -32,10 +37,18 @@ bool pixelFormatOf(const GUID &subtype, PixelFormat *format);
 // read or convert.
 bool frameLayoutOf(const AM_MEDIA_TYPE &type, FrameLayout *layout);
 
+// The layout of pictures of `bytes` bytes from a camera connected as
+// `connected` that sends another size than its type says: the same format,
+// with padded rows, then a size of the same shape, then a size cameras
+// commonly send. False when none has that many bytes.
+bool layoutOfSize(const FrameLayout &connected, long bytes, FrameLayout *layout);
+
 // Brings one picture laid out as `source` to the packed, bottom-up BGR
 // picture of width x height at `target` (the form convertFrame reads): the
 // centre of the source in the target's shape is taken, the rest cut off, and
-// scaled to the nearest pixel; YUV is read as BT.601 limited range. Reads
+// scaled; where it shrinks by two or more in a direction each target pixel
+// is the average of the source pixels it covers, otherwise the nearest one.
+// YUV is read as BT.601 limited range. Reads
 // nothing past frameSize bytes (rows the frame does not reach are black) and
 // allocates nothing.
 void convertCameraFrame(const unsigned char *frame, long frameSize, const FrameLayout &source,

@@ -148,18 +148,21 @@ TEST(ConvertCameraFrame, EachFormatGivesTheColoursOfItsPixelsInTheirPlaces) {
 }
 
 TEST(ConvertCameraFrame, ShowsTheCentreOfTheSourceInTheTargetsShape) {
+    // Shrunk by two or more, a target pixel shows the weighed mean place of
+    // the source pixels it covers, rounded.
     struct Case {
         int width, height;           // of the source
         int firstColumn, lastColumn; // source columns at the target's left and right
         int topRow, bottomRow;       // source rows at the target's top and bottom
     };
     const Case cases[] = {
-        // 16:9 into 4:3: an eighth of the width cut off each side.
-        {1920, 1080, 240, 1675, 4, 1079},
+        // 16:9 into 4:3: an eighth of the width cut off each side; the left
+        // pixel covers columns 240 to 244.5, the right 1675.5 to 1680.
+        {1920, 1080, 242, 1677, 2, 1077},
         // Taller than 4:3: 360 rows of 800 shown, 220 cut off above and below.
         {480, 800, 0, 478, 221, 579},
-        // The same shape: all of it.
-        {640, 480, 0, 638, 1, 479},
+        // The same shape: all of it, in blocks of 2 x 2.
+        {640, 480, 1, 639, 1, 479},
     };
     // Each pixel tells its own place: column in blue and the green's low
     // half, row in red and the green's high half.
@@ -211,6 +214,84 @@ TEST(ConvertCameraFrame, RowsWhosePlanesAreCutShortAreBlack) {
             const bool black = got.r == 0 && got.g == 0 && got.b == 0;
             EXPECT_EQ(black, y >= c.shownRows) << "row " << y;
         }
+    }
+}
+
+TEST(ConvertCameraFrame, AveragesWhereItShrinksByTwoOrMore) {
+    // NV12 checkerboards of single pixels at video black and white, neutral
+    // chroma: every target pixel is the same grey, whatever the block sizes.
+    const auto checkerboard = [](const FrameLayout &layout) {
+        std::vector<unsigned char> frame(static_cast<size_t>(layout.bytes()), 128);
+        for (int y = 0; y < layout.rows(); ++y)
+            for (int x = 0; x < layout.width; ++x)
+                frame[size_t(y) * size_t(layout.stride) + size_t(x)] = (x + y) % 2 ? 235 : 16;
+        return frame;
+    };
+    struct Case {
+        FrameLayout layout;
+        int width, height;
+        int grey;   // 125.5 rounded to 126, at video levels
+        int spread; // how far blocks that are not whole pixels may stray
+    };
+    const Case cases[] = {
+        {{PixelFormat::Nv12, 4, 2, true, 4}, 2, 1, 128, 0},
+        {{PixelFormat::Nv12, 4, 2, true, 4}, 1, 1, 128, 0},
+        // Blocks of 4.5 x 4.5 above rows padded to 1088: a quarter pixel of
+        // 20.25 more black or white, 1.4 levels of luma; whole pixels of 5 x 5
+        // would stray by 4.4.
+        {{PixelFormat::Nv12, 1920, 1080, true, 1920, 1088}, 320, 240, 128, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.layout.width << "x" << c.layout.height << " into "
+                                          << c.width << "x" << c.height);
+        const std::vector<unsigned char> frame = checkerboard(c.layout);
+        std::vector<unsigned char> target(3 * size_t(c.width) * size_t(c.height), 0xAA);
+        convertCameraFrame(frame.data(), static_cast<long>(frame.size()), c.layout, target.data(),
+                           c.width, c.height);
+        const auto range = std::minmax_element(target.begin(), target.end());
+        EXPECT_GE(*range.first, c.grey - c.spread);
+        EXPECT_LE(*range.second, c.grey + c.spread);
+    }
+}
+
+TEST(LayoutOfSize, FindsTheSizeOfPicturesOfAnotherLength) {
+    struct Case {
+        FrameLayout connected;
+        long bytes;
+        bool found;
+        FrameLayout expected;
+    };
+    const FrameLayout none{PixelFormat::Rgb24, 0, 0, false, 0};
+    const Case cases[] = {
+        // 1080 rows padded to 1088: the chroma plane lies past them.
+        {{PixelFormat::Nv12, 1920, 1080, true, 1920},
+         3133440,
+         true,
+         {PixelFormat::Nv12, 1920, 1080, true, 1920, 1088}},
+        // The connected type's shape, another size.
+        {{PixelFormat::Yuy2, 1280, 720, true, 2560},
+         1024 * 576 * 2,
+         true,
+         {PixelFormat::Yuy2, 1024, 576, true, 2048}},
+        // A size cameras commonly send, in the connected type's format and
+        // row order.
+        {{PixelFormat::Rgb24, 1280, 720, false, 3840},
+         921600,
+         true,
+         {PixelFormat::Rgb24, 640, 480, false, 1920}},
+        {{PixelFormat::Rgb24, 1280, 720, false, 3840}, 921601, false, none},
+        {{PixelFormat::Rgb24, 1280, 720, false, 3840}, 0, false, none},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.bytes << " bytes");
+        FrameLayout layout = none;
+        ASSERT_EQ(layoutOfSize(c.connected, c.bytes, &layout), c.found);
+        EXPECT_EQ(layout.format, c.expected.format);
+        EXPECT_EQ(layout.width, c.expected.width);
+        EXPECT_EQ(layout.height, c.expected.height);
+        EXPECT_EQ(layout.rows(), c.expected.rows());
+        EXPECT_EQ(layout.topDown, c.expected.topDown);
+        EXPECT_EQ(layout.stride, c.expected.stride);
     }
 }
 
@@ -275,11 +356,16 @@ TEST(FrameLayoutOf, ReadsEitherHeaderAsDirectShowMeansIt) {
         // I420 and IYUV are one layout; odd sizes round the chroma planes up.
         {{MEDIASUBTYPE_IYUV, false, 5, 3, 12, whole, 0}, {PixelFormat::I420, 5, 3, true, 5}, 27},
         {{MEDIASUBTYPE_I420, true, 4, 2, 12, whole, 0}, {PixelFormat::I420, 4, 2, true, 4}, 12},
-        // A source rectangle narrower than the bitmap: the bitmap's width is
-        // the stride.
+        // A source rectangle smaller than the bitmap: the bitmap's width is
+        // the stride, and its height the rows the buffer holds.
         {{MEDIASUBTYPE_YUY2, true, 704, 480, 16, {0, 0, 640, 360}, 0},
          {PixelFormat::Yuy2, 640, 360, true, 1408},
-         506880},
+         675840},
+        // A decoder's 1088 rows, 1080 of them shown: the chroma plane follows
+        // the 1088.
+        {{MEDIASUBTYPE_NV12, true, 1920, 1088, 12, {0, 0, 1920, 1080}, 0},
+         {PixelFormat::Nv12, 1920, 1080, true, 1920},
+         3133440},
         {{MEDIASUBTYPE_NV12, false, 1984, 1080, 12, {0, 0, 1920, 1080}, 0},
          {PixelFormat::Nv12, 1920, 1080, true, 1984},
          3214080},

@@ -81,7 +81,9 @@ GstElement *makeConversion(bool decodeJpeg, const std::string &format, int width
         // A camera shared through PipeWire streams in whatever shape its
         // first client chose; it is cut to the pin's before being scaled.
         (width > 0 ? "aspectratiocrop name=shape ! " : "") +
-        "videoconvert ! videoscale ! capsfilter name=size" +
+        // Shrinking, bilinear2's taps grow with the factor, so that every
+        // source pixel counts; the default's two taps skip the rest.
+        "videoconvert ! videoscale method=bilinear2 ! capsfilter name=size" +
         (rgb24 ? " ! videoflip video-direction=vert" : "");
     GstElement *bin = gst_parse_bin_from_description(description.c_str(), TRUE, nullptr);
     if (!bin)
