@@ -25,14 +25,10 @@ class CameraFrame {
     bool fetch(ISampleGrabber *grabber, unsigned long samples, unsigned char *picture,
                LONG *pictureSize);
 
-    // True while the camera's latest picture had a length that fits no size
-    // of its format, neither its connected type's nor another it could have
-    // sent: such pictures are not shown. unreadableBytes() is that length.
-    bool unreadableSize() const { return unreadableBytes_ != 0; }
+    // The length of the camera's latest picture while it fits no size of its
+    // format, neither its connected type's nor another it could have sent
+    // (such pictures are not shown); 0 otherwise.
     long unreadableBytes() const { return unreadableBytes_; }
-    // The line that tells it, with the camera's name and that length.
-    static constexpr const char *unreadableSizeLine =
-        "cannot use camera %s: it sends pictures of %ld bytes, which fit no size";
 
   private:
     bool drawnAsIs() const;

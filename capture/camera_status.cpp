@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <string>
 
 namespace {
 
@@ -149,6 +150,10 @@ std::string unconnectedReason(HRESULT error, const std::string &offered) {
     std::snprintf(code, sizeof code, "0x%08lX",
                   static_cast<unsigned long>(static_cast<ULONG>(error)));
     return std::string("it could not be connected (error ") + code + "); it offers " + offered;
+}
+
+std::string unreadableReason(long bytes) {
+    return "it sends pictures of " + std::to_string(bytes) + " bytes, which fit no size";
 }
 
 bool isRefusal(HRESULT error) {

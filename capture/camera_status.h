@@ -63,5 +63,7 @@ extern const char *const noFormatReason;
 // (`offered`, as describeFormats words them), the last try failing with
 // `error`.
 std::string unconnectedReason(HRESULT error, const std::string &offered);
+// The reason given for a camera whose pictures, `bytes` long, fit no size.
+std::string unreadableReason(long bytes);
 
 #endif

@@ -166,9 +166,15 @@ void getVideoImage::handOverStatus() {
 
 bool getVideoImage::fetchFrame(LONG *size) {
     const unsigned long samples = counter->samples();
-    if (!grabber || !captureFilter || samples == samplesHandedOver ||
-        !cameraFrame.fetch(grabber, samples, handover.nextPicture(), size))
+    if (!grabber || !captureFilter || samples == samplesHandedOver)
         return false;
+    if (!cameraFrame.fetch(grabber, samples, handover.nextPicture(), size)) {
+        // Pictures keep coming that cannot be shown: said, not left black.
+        if (cameraFrame.unreadableBytes() != 0)
+            session.failed(unreadableReason(cameraFrame.unreadableBytes()),
+                           CameraSession::Retry::WhenCamerasChange, steadyNow());
+        return false;
+    }
     samplesHandedOver = samples;
     session.cameraPicture();
     return true;

@@ -118,6 +118,7 @@ TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
     EXPECT_EQ(reasonFor(static_cast<HRESULT>(0x80070651ul)), "it was unplugged");
     EXPECT_EQ(unconnectedReason(static_cast<HRESULT>(0x8004022Aul), "NV12 1920x1080"),
               "it could not be connected (error 0x8004022A); it offers NV12 1920x1080");
+    EXPECT_EQ(unreadableReason(1000), "it sends pictures of 1000 bytes, which fit no size");
     EXPECT_EQ(reasonFor(E_ACCESSDENIED).rfind("access to it was refused; ", 0), 0u);
     EXPECT_TRUE(isRefusal(E_ACCESSDENIED));
     EXPECT_TRUE(isRefusal(static_cast<HRESULT>(0x8007001Ful)));
