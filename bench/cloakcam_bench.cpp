@@ -648,6 +648,8 @@ int main(int argc, char **argv) {
 
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    // Its camera thread ends before the libraries it calls do.
+    delete video;
     SDL_Quit();
     return 0;
 }

@@ -23,15 +23,23 @@ class LoopTest : public ::testing::Test {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
         screen = SDL_SetVideoMode(frameWidth, frameHeight, 16, 0);
         ASSERT_NE(screen, nullptr) << SDL_GetError();
-        // Like main, the capture object lives until the program ends.
+        // Like main's, the capture object lasts for every test.
         video = new getVideoImage(frameWidth, frameHeight);
         pixels = video->getImage();
         // Its first picture already shown: the passes count from a source
         // that is no longer new.
+        while (video->awaitingFirstPicture())
+            SDL_Delay(5);
         video->updateImage();
     }
 
-    static void TearDownTestSuite() { SDL_Quit(); }
+    // Gone before the process ends, as main's is: its camera thread must not
+    // run on while the libraries it calls are torn down.
+    static void TearDownTestSuite() {
+        delete video;
+        video = nullptr;
+        SDL_Quit();
+    }
 
     void SetUp() override {
         ASSERT_NE(video, nullptr);
