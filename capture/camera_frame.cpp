@@ -1,7 +1,7 @@
 #include "capture/camera_frame.h"
 
 #include "capture/media_type.h"
-#include "common/pins_and_types.h"
+#include "capture/pins_and_types.h"
 
 namespace {
 

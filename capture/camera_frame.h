@@ -6,8 +6,8 @@
 
 #include <vector>
 
+#include "capture/directshow.h"
 #include "capture/frame_layout.h"
-#include "common/directshow.h"
 
 class CameraFrame {
   public:

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "capture/camera_choice.h"
-#include "common/directshow.h"
+#include "capture/directshow.h"
 
 // The video input devices `devices` lists, by name and path, in its order;
 // their monikers go to `monikers` with a reference each, unless it is null.

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "capture/camera_choice.h"
-#include "common/directshow.h"
+#include "capture/directshow.h"
 
 class CameraStatus {
   public:

@@ -8,8 +8,8 @@
 #include "capture/camera_list.h"
 #include "capture/format_choice.h"
 #include "capture/media_type.h"
+#include "capture/pins_and_types.h"
 #include "common/message.h"
-#include "common/pins_and_types.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/directshow.h"
+#include "capture/directshow.h"
 
 // One capability of a camera: a size, or a range of sizes on a granularity
 // (capture cards and virtual cameras describe theirs so).

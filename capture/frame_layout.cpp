@@ -1,6 +1,6 @@
 #include "capture/frame_layout.h"
 
-#include "common/pins_and_types.h"
+#include "capture/pins_and_types.h"
 
 #include <algorithm>
 #include <cstdint>

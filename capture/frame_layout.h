@@ -4,7 +4,7 @@
 // A camera's pictures as they come, in whatever format and size it sends, and
 // how they are brought to the picture the program draws.
 
-#include "common/directshow.h"
+#include "capture/directshow.h"
 
 // The formats the program turns into its picture itself. Windows converts
 // others (MJPG among them) to RGB24 before the program sees them.

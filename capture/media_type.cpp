@@ -1,6 +1,6 @@
 #include "capture/media_type.h"
 
-#include "common/pins_and_types.h"
+#include "capture/pins_and_types.h"
 
 #include <cstdlib>
 

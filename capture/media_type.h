@@ -3,7 +3,7 @@
 
 // What the program does with DirectShow media types, on any system.
 
-#include "common/directshow.h"
+#include "capture/directshow.h"
 
 // The picture header of a video type, whichever of the two video format
 // blocks it has; null for any other.

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "common/directshow.h"
+#include "capture/directshow.h"
 
 // Counts the samples that pass the Sample Grabber, which the grabber tells it
 // of on its streaming thread. The buffered copy alone cannot say whether a

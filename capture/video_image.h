@@ -11,9 +11,9 @@
 #include "capture/camera_frame.h"
 #include "capture/camera_handover.h"
 #include "capture/camera_session.h"
+#include "capture/directshow.h"
 #include "capture/sample_counter.h"
 #include "capture/test_pattern.h"
-#include "common/directshow.h"
 #include "common/pixel.h"
 
 // Turns the bottom-up BGR bytes of one camera frame into pixel records, walking

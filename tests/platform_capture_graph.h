@@ -72,10 +72,11 @@ struct CaptureGraph {
         auto *builder =
             create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
         ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
+        IPin *capturePin = firstPin(capture, PINDIR_OUTPUT);
         IAMStreamConfig *config = nullptr;
-        ASSERT_EQ(builder->FindInterface(nullptr, nullptr, capture, IID_IAMStreamConfig,
-                                         reinterpret_cast<void **>(&config)),
-                  S_OK);
+        ASSERT_EQ(
+            capturePin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void **>(&config)),
+            S_OK);
         AM_MEDIA_TYPE *format = nullptr;
         ASSERT_EQ(config->GetFormat(&format), S_OK);
         ASSERT_EQ(format->formattype, FORMAT_VideoInfo);
@@ -88,7 +89,6 @@ struct CaptureGraph {
         deleteMediaType(format);
         config->Release();
 
-        IPin *capturePin = firstPin(capture, PINDIR_OUTPUT);
         IPin *grabberIn = firstPin(grabberFilter, PINDIR_INPUT);
         EXPECT_EQ(graph->Connect(capturePin, grabberIn), S_OK);
         EXPECT_EQ(grabber->SetBufferSamples(TRUE), S_OK);
@@ -99,7 +99,7 @@ struct CaptureGraph {
         EXPECT_EQ(graph->Connect(grabberOut, rendererIn), S_OK);
         // Every output is taken, so there is nothing left to render.
         EXPECT_EQ(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr,
-                                        nullptr),
+                                        renderer),
                   E_INVALIDARG);
         for (IPin *pin : {capturePin, grabberIn, grabberOut, rendererIn})
             pin->Release();

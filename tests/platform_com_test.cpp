@@ -1,4 +1,4 @@
-#include "platform/directshow/qedit.h"
+#include <qedit.h>
 
 #include <gtest/gtest.h>
 

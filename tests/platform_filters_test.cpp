@@ -207,42 +207,32 @@ TEST(FilterGraph, ConnectLinksOtherRawVideoStraightThrough) {
     EXPECT_EQ(grabberFilter->Release(), 0u);
 }
 
-TEST(CaptureGraphBuilder, FindsInterfacesAndRendersFreePins) {
+TEST(CaptureGraphBuilder, RendersFreePinsIntoTheRendererNamed) {
     CoInitialize(nullptr);
     auto *builder =
         create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    auto *renderer = create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
     CameraFilter made;
     IBaseFilter *capture = made.filter;
     EXPECT_EQ(builder->SetFiltergraph(nullptr), E_POINTER);
     EXPECT_EQ(
-        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, nullptr),
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, renderer),
         E_UNEXPECTED);
 
-    void *found = reinterpret_cast<void *>(1);
-    EXPECT_EQ(builder->FindInterface(nullptr, nullptr, nullptr, IID_IAMStreamConfig, &found),
-              E_POINTER);
-    EXPECT_EQ(builder->FindInterface(nullptr, nullptr, capture, IID_ISampleGrabber, &found),
-              E_NOINTERFACE);
-    EXPECT_EQ(found, nullptr);
-    ASSERT_EQ(builder->FindInterface(nullptr, nullptr, capture, IID_IBaseFilter, &found), S_OK);
-    EXPECT_EQ(found, capture);
-    capture->Release();
-    ASSERT_EQ(builder->FindInterface(nullptr, nullptr, capture, IID_IAMStreamConfig, &found), S_OK);
-    static_cast<IAMStreamConfig *>(found)->Release();
-
-    // With no renderer named, a free output pin goes to a Null Renderer.
     auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
     ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
     EXPECT_EQ(builder->SetFiltergraph(graph), E_UNEXPECTED);
     ASSERT_EQ(graph->AddFilter(capture, L"Video Capture"), S_OK);
+    ASSERT_EQ(graph->AddFilter(renderer, L"Renderer"), S_OK);
     EXPECT_EQ(
-        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, nullptr),
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, renderer),
         S_OK);
     EXPECT_EQ(
-        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, nullptr),
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture, nullptr, renderer),
         E_INVALIDARG);
 
     EXPECT_EQ(builder->Release(), 0u);
     EXPECT_EQ(graph->Release(), 0u);
     EXPECT_EQ(capture->Release(), 0u);
+    EXPECT_EQ(renderer->Release(), 0u);
 }

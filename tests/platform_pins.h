@@ -3,7 +3,7 @@
 
 // Reaching the stand-in's objects and pins the way the capture code does.
 
-#include "common/pins_and_types.h"
+#include "capture/pins_and_types.h"
 
 template <typename T> T *create(const CLSID &clsid, const IID &iid) {
     void *object = nullptr;

@@ -1,8 +1,6 @@
-// COM's start, task allocator and automation strings, on top of GStreamer.
+// COM's start, task allocator and automation strings.
 
-#include "platform/com/com.h"
-
-#include <gst/gst.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -10,16 +8,11 @@
 
 bool operator==(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
-HRESULT CoInitialize(LPVOID) {
-    // gst_init may run any number of times; only the first does the work.
-    gst_init(nullptr, nullptr);
-    return S_OK;
-}
+// Nothing here belongs to a thread: the objects start what they stand on
+// themselves, and may outlive the caller's CoUninitialize.
+HRESULT CoInitialize(LPVOID) { return S_OK; }
 
-void CoUninitialize() {
-    // GStreamer is left running: deinitialising it cannot be undone within a
-    // process, and objects may outlive the caller's CoUninitialize.
-}
+void CoUninitialize() {}
 
 LPVOID CoTaskMemAlloc(SIZE_T size) { return std::malloc(size ? size : 1); }
 

@@ -6,30 +6,17 @@
 // the interfaces the class lists. A class adds other answers through
 // findInterface, and holds only its own state and methods.
 
-#include "platform/directshow/gst_interfaces.h"
+#include <windows.h>
 
 #include <atomic>
 #include <cstddef>
 #include <utility>
 #include <vector>
 
-// The identifier of each interface a stand-in object implements.
+// The identifier of each interface a stand-in object implements, given
+// beside the interfaces of each kind.
 template <typename Interface> const IID &interfaceId();
-template <> inline const IID &interfaceId<IBaseFilter>() { return IID_IBaseFilter; }
-template <> inline const IID &interfaceId<IEnumPins>() { return IID_IEnumPins; }
-template <> inline const IID &interfaceId<IEnumMoniker>() { return IID_IEnumMoniker; }
-template <> inline const IID &interfaceId<IMoniker>() { return IID_IMoniker; }
 template <> inline const IID &interfaceId<IPropertyBag>() { return IID_IPropertyBag; }
-template <> inline const IID &interfaceId<ICreateDevEnum>() { return IID_ICreateDevEnum; }
-template <> inline const IID &interfaceId<IGraphBuilder>() { return IID_IGraphBuilder; }
-template <> inline const IID &interfaceId<IMediaControl>() { return IID_IMediaControl; }
-template <> inline const IID &interfaceId<IMediaEventEx>() { return IID_IMediaEventEx; }
-template <> inline const IID &interfaceId<ICaptureGraphBuilder2>() {
-    return IID_ICaptureGraphBuilder2;
-}
-template <> inline const IID &interfaceId<ISampleGrabber>() { return IID_ISampleGrabber; }
-template <> inline const IID &interfaceId<IGstFilter>() { return IID_IGstFilter; }
-template <> inline const IID &interfaceId<IGstCamera>() { return IID_IGstCamera; }
 
 template <typename First, typename... Others> class ComObject : public First, public Others... {
   public:

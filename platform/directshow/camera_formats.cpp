@@ -1,8 +1,6 @@
 #include "platform/directshow/camera_formats.h"
 
-#include "platform/com/com.h"
-
-#include "common/pins_and_types.h"
+#include <windows.h>
 
 #include <gst/video/video.h>
 
@@ -218,7 +216,7 @@ AM_MEDIA_TYPE *mediaTypeOf(const CameraFormat &format, SIZE size, REFERENCE_TIME
     const int bits = format.bitCount;
     // RGB rows are padded to four bytes; other formats' are not.
     const long rowBytes =
-        isRgb(format.subtype) ? bitmapRowBytes(size.cx, bits) : long(size.cx) * bits / 8;
+        isRgb(format.subtype) ? GST_ROUND_UP_4(long(size.cx) * bits / 8) : long(size.cx) * bits / 8;
     const DWORD imageSize = static_cast<DWORD>(rowBytes * size.cy);
     info->rcSource = {0, 0, size.cx, size.cy};
     info->rcTarget = info->rcSource;

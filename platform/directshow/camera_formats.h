@@ -4,7 +4,7 @@
 // The formats a camera offers: as a capture pin describes them to DirectShow
 // programs, and as GStreamer holds the camera to the one chosen.
 
-#include "platform/directshow/dshow.h"
+#include <dshow.h>
 
 #include <gst/gst.h>
 

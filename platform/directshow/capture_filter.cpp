@@ -1,10 +1,10 @@
 // The capture filter: a camera behind one output pin, whose stream
 // configuration lists the camera's formats and holds it to one.
 
-#include "platform/com/com_object.h"
 #include "platform/devices/device_list.h"
 #include "platform/directshow/camera_formats.h"
 #include "platform/directshow/filters.h"
+#include "platform/directshow/interface_ids.h"
 #include "platform/directshow/pin.h"
 
 #include <cstring>

@@ -1,10 +1,8 @@
-// The capture graph builder: finds interfaces on filters and their pins, and
-// renders a source's free output pin.
+// The capture graph builder: finds a camera's pins, and renders a source's
+// free output pin into the renderer it is given.
 
-#include "platform/com/com_object.h"
 #include "platform/directshow/filters.h"
-
-#include "common/pins_and_types.h"
+#include "platform/directshow/gst_interfaces.h"
 
 namespace {
 
@@ -17,12 +15,27 @@ bool isFree(IPin *pin) {
     return free;
 }
 
-IPin *freePin(IBaseFilter *filter, PIN_DIRECTION wanted) {
-    return findPinWhere(filter, [wanted](IPin *pin) {
-        PIN_DIRECTION direction;
-        pin->QueryDirection(&direction);
-        return direction == wanted && isFree(pin);
-    });
+// The `index`th pin of `source` facing `direction` (a free one when `onlyFree`),
+// with a reference for the caller.
+IPin *pinOf(IUnknown *source, PIN_DIRECTION direction, bool onlyFree, int index = 0) {
+    IBaseFilter *filter = nullptr;
+    IEnumPins *pins = nullptr;
+    if (FAILED(source->QueryInterface(IID_IBaseFilter, reinterpret_cast<void **>(&filter))))
+        return nullptr;
+    filter->EnumPins(&pins);
+    filter->Release();
+    IPin *pin = nullptr;
+    while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION faces;
+        pin->QueryDirection(&faces);
+        if (faces == direction && (!onlyFree || isFree(pin)) && index-- == 0)
+            break;
+        pin->Release();
+        pin = nullptr;
+    }
+    if (pins)
+        pins->Release();
+    return pin;
 }
 
 class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
@@ -37,42 +50,22 @@ class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE FindInterface(const GUID *, const GUID *, IBaseFilter *filter,
-                                            REFIID riid, void **object) override {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (!filter)
-            return E_POINTER;
-        if (SUCCEEDED(filter->QueryInterface(riid, object)))
-            return S_OK;
-        IPin *pin = findPinWhere(filter, [&riid, object](IPin *candidate) {
-            PIN_DIRECTION direction;
-            candidate->QueryDirection(&direction);
-            return direction == PINDIR_OUTPUT && SUCCEEDED(candidate->QueryInterface(riid, object));
-        });
-        if (!pin)
-            return E_NOINTERFACE;
-        pin->Release();
-        return S_OK;
-    }
-
+    // Only into a renderer named: the program names its own.
     HRESULT STDMETHODCALLTYPE RenderStream(const GUID *, const GUID *, IUnknown *source,
                                            IBaseFilter *, IBaseFilter *renderer) override {
         if (!graph_)
             return E_UNEXPECTED;
-        if (!source)
+        if (!source || !renderer)
             return E_POINTER;
-        void *found = nullptr;
-        if (FAILED(source->QueryInterface(IID_IBaseFilter, &found)))
-            return E_INVALIDARG;
-        auto *filter = static_cast<IBaseFilter *>(found);
-        IPin *out = freePin(filter, PINDIR_OUTPUT);
-        filter->Release();
-        if (!out)
-            return E_INVALIDARG;
-        HRESULT hr = render(out, renderer);
-        out->Release();
+        IPin *out = pinOf(source, PINDIR_OUTPUT, true);
+        IPin *in = out ? pinOf(renderer, PINDIR_INPUT, true) : nullptr;
+        const HRESULT hr = !out ? E_INVALIDARG
+                           : in ? graph_->Connect(out, in)
+                                : VFW_E_CANNOT_CONNECT;
+        if (in)
+            in->Release();
+        if (out)
+            out->Release();
         return hr;
     }
 
@@ -85,18 +78,7 @@ class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
         *pin = nullptr;
         if (category && *category != PIN_CATEGORY_CAPTURE)
             return E_FAIL;
-        void *found = nullptr;
-        if (FAILED(source->QueryInterface(IID_IBaseFilter, &found)))
-            return E_INVALIDARG;
-        auto *filter = static_cast<IBaseFilter *>(found);
-        *pin = findPinWhere(filter, [&](IPin *candidate) {
-            PIN_DIRECTION own;
-            candidate->QueryDirection(&own);
-            if (own != direction || (unconnected && !isFree(candidate)))
-                return false;
-            return index-- == 0;
-        });
-        filter->Release();
+        *pin = pinOf(source, direction, unconnected, index);
         return *pin ? S_OK : E_FAIL;
     }
 
@@ -104,27 +86,6 @@ class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
     ~CaptureGraphBuilder() override {
         if (graph_)
             graph_->Release();
-    }
-
-    // With no renderer named, the stream goes to a Null Renderer: there is no
-    // video window to show it in.
-    HRESULT render(IPin *out, IBaseFilter *renderer) {
-        HRESULT hr = S_OK;
-        if (renderer) {
-            renderer->AddRef();
-        } else {
-            hr = createNullRenderer(IID_IBaseFilter, reinterpret_cast<void **>(&renderer));
-            if (SUCCEEDED(hr))
-                hr = graph_->AddFilter(renderer, L"Renderer");
-        }
-        IPin *in = SUCCEEDED(hr) ? freePin(renderer, PINDIR_INPUT) : nullptr;
-        if (SUCCEEDED(hr))
-            hr = in ? graph_->Connect(out, in) : VFW_E_CANNOT_CONNECT;
-        if (in)
-            in->Release();
-        if (renderer)
-            renderer->Release();
-        return hr;
     }
 
     IGraphBuilder *graph_ = nullptr;

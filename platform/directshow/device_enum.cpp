@@ -1,10 +1,10 @@
 // The system device enumerator: lists GStreamer's video sources as monikers.
 
-#include "platform/com/com_object.h"
 #include "platform/devices/device_list.h"
 #include "platform/devices/device_monitor.h"
 #include "platform/devices/locked_cameras.h"
 #include "platform/directshow/filters.h"
+#include "platform/directshow/interface_ids.h"
 
 #include <algorithm>
 #include <cctype>

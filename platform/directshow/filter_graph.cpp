@@ -1,10 +1,10 @@
 // The filter graph manager: one GstPipeline holding the filters' bins, with
 // the conversions that Connect puts between pins.
 
-#include "platform/com/com_object.h"
 #include "platform/devices/camera_watch.h"
 #include "platform/devices/state_change.h"
 #include "platform/directshow/filters.h"
+#include "platform/directshow/interface_ids.h"
 
 #include <algorithm>
 #include <atomic>
@@ -311,16 +311,6 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
 
     // The events posted here carry no allocated parameters.
     HRESULT STDMETHODCALLTYPE FreeEventParams(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
-
-  protected:
-    // Windows answers for the interfaces these derive from too.
-    void *findInterface(REFIID riid) override {
-        if (riid == IID_IFilterGraph)
-            return static_cast<IGraphBuilder *>(this);
-        if (riid == IID_IMediaEvent)
-            return static_cast<IMediaEventEx *>(this);
-        return ComObject::findInterface(riid);
-    }
 
   private:
     // The pipeline stops, and lets go of the filters, where it cannot hold

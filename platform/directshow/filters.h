@@ -3,7 +3,7 @@
 
 // How the stand-in objects are made.
 
-#include "platform/directshow/qedit.h"
+#include <qedit.h>
 
 #include <gst/gst.h>
 

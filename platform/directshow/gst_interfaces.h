@@ -5,7 +5,7 @@
 // finds these through QueryInterface with private ids, so a filter or pin from
 // elsewhere simply answers E_NOINTERFACE.
 
-#include "platform/directshow/qedit.h"
+#include "platform/directshow/interface_ids.h"
 
 #include <gst/gst.h>
 
@@ -37,5 +37,8 @@ struct IGstCamera : IUnknown {
     // The device the source was made from, with a reference for the caller.
     virtual GstDevice *device() = 0;
 };
+
+template <> inline const IID &interfaceId<IGstFilter>() { return IID_IGstFilter; }
+template <> inline const IID &interfaceId<IGstCamera>() { return IID_IGstCamera; }
 
 #endif

@@ -1,10 +1,10 @@
 // A moniker for one video source: binding it makes the capture filter, and
 // its property bag holds the name and path the system gives the device.
 
-#include "platform/com/com_object.h"
 #include "platform/devices/device_list.h"
 #include "platform/devices/pipewire_link.h"
 #include "platform/directshow/filters.h"
+#include "platform/directshow/interface_ids.h"
 
 #include <cwchar>
 #include <string>

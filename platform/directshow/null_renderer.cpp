@@ -1,7 +1,7 @@
 // The Null Renderer: takes a stream and discards it.
 
-#include "platform/com/com_object.h"
 #include "platform/directshow/filters.h"
+#include "platform/directshow/interface_ids.h"
 #include "platform/directshow/pin.h"
 
 namespace {

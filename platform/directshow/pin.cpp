@@ -2,7 +2,7 @@
 
 #include "platform/directshow/pin.h"
 
-#include "platform/com/com_object.h"
+#include "platform/directshow/interface_ids.h"
 
 Pin::Pin(IBaseFilter &owner, GstPad *pad, PIN_DIRECTION direction, IAMStreamConfig *streamConfig)
     : owner_(owner), pad_(pad), direction_(direction), streamConfig_(streamConfig) {}

@@ -1,11 +1,9 @@
 // The Sample Grabber: passes the stream through and keeps a copy of the latest
 // picture, laid out as Windows lays out RGB24 (rows padded to four bytes).
 
-#include "platform/com/com_object.h"
 #include "platform/directshow/filters.h"
+#include "platform/directshow/interface_ids.h"
 #include "platform/directshow/pin.h"
-
-#include "common/pins_and_types.h"
 
 #include <gst/video/video.h>
 
@@ -117,7 +115,7 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
         info->bmiHeader.biHeight = height;
         info->bmiHeader.biPlanes = 1;
         info->bmiHeader.biBitCount = 24;
-        info->bmiHeader.biSizeImage = bitmapRowBytes(width, 24) * height;
+        info->bmiHeader.biSizeImage = GST_ROUND_UP_4(width * 3) * height;
         type->subtype = MEDIASUBTYPE_RGB24;
         if (raw != GST_VIDEO_FORMAT_UNKNOWN) {
             // YUV rows top-down and unpadded, as Windows' decoders give them.
@@ -234,7 +232,8 @@ class SampleGrabber final : public ComObject<IBaseFilter, ISampleGrabber, IGstFi
         const int width = GST_VIDEO_INFO_WIDTH(&info);
         const int pixelBytes = GST_VIDEO_INFO_COMP_PSTRIDE(&info, 0);
         const size_t rowBytes = size_t(width) * pixelBytes;
-        const size_t paddedRow = bitmapRowBytes(width, 8 * pixelBytes);
+        // Windows pads RGB rows to whole 4-byte words.
+        const size_t paddedRow = GST_ROUND_UP_4(rowBytes);
         const int rows = GST_VIDEO_INFO_HEIGHT(&info);
         // Same size as the last sample on every frame but the first: no
         // allocation, and only the padding needs clearing.

@@ -8,8 +8,8 @@
 // subtypes: RGB24, RGB32, YUY2, UYVY, NV12, I420, IYUV and Y41P. A camera's
 // audio pin has a format of its own, PCM.
 
+#include "capture/pins_and_types.h"
 #include "com.h"
-#include "common/pins_and_types.h"
 
 #include <string>
 #include <vector>

@@ -1,11 +1,11 @@
-#ifndef CLOAKCAM_PLATFORM_DSHOW_H
-#define CLOAKCAM_PLATFORM_DSHOW_H
+#ifndef CLOAKCAM_STAND_IN_DSHOW_H
+#define CLOAKCAM_STAND_IN_DSHOW_H
 
 // The DirectShow interfaces, structures and identifiers that the capture code
 // uses, declared with Windows' names and signatures but only the methods the
-// program calls. The objects behind them are built on GStreamer.
+// program calls. The objects behind them stand on the camera table.
 
-#include "platform/com/com.h"
+#include <windows.h>
 
 typedef LONGLONG REFERENCE_TIME;
 
@@ -45,9 +45,7 @@ extern const CLSID CLSID_SystemDeviceEnum;
 extern const CLSID CLSID_VideoInputDeviceCategory;
 extern const CLSID CLSID_CaptureGraphBuilder2;
 extern const IID IID_IGraphBuilder;
-extern const IID IID_IFilterGraph;
 extern const IID IID_IMediaControl;
-extern const IID IID_IMediaEvent;
 extern const IID IID_IMediaEventEx;
 extern const IID IID_ICreateDevEnum;
 extern const IID IID_IEnumMoniker;
@@ -99,22 +97,6 @@ struct VIDEOINFOHEADER {
     DWORD dwBitRate;
     DWORD dwBitErrorRate;
     REFERENCE_TIME AvgTimePerFrame;
-    BITMAPINFOHEADER bmiHeader;
-};
-
-// dvdmedia.h's, with the fields in Windows' order.
-struct VIDEOINFOHEADER2 {
-    RECT rcSource;
-    RECT rcTarget;
-    DWORD dwBitRate;
-    DWORD dwBitErrorRate;
-    REFERENCE_TIME AvgTimePerFrame;
-    DWORD dwInterlaceFlags;
-    DWORD dwCopyProtectFlags;
-    DWORD dwPictAspectRatioX;
-    DWORD dwPictAspectRatioY;
-    DWORD dwControlFlags;
-    DWORD dwReserved2;
     BITMAPINFOHEADER bmiHeader;
 };
 
@@ -227,9 +209,6 @@ struct IAMStreamConfig : IUnknown {
 
 struct ICaptureGraphBuilder2 : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder *graph) = 0;
-    virtual HRESULT STDMETHODCALLTYPE FindInterface(const GUID *category, const GUID *type,
-                                                    IBaseFilter *filter, REFIID riid,
-                                                    void **object) = 0;
     virtual HRESULT STDMETHODCALLTYPE RenderStream(const GUID *category, const GUID *type,
                                                    IUnknown *source, IBaseFilter *compressor,
                                                    IBaseFilter *renderer) = 0;

@@ -1,10 +1,10 @@
-#ifndef CLOAKCAM_PLATFORM_QEDIT_H
-#define CLOAKCAM_PLATFORM_QEDIT_H
+#ifndef CLOAKCAM_STAND_IN_QEDIT_H
+#define CLOAKCAM_STAND_IN_QEDIT_H
 
 // The Sample Grabber and the Null Renderer, which Windows declares apart from
 // the rest of DirectShow.
 
-#include "platform/directshow/dshow.h"
+#include <dshow.h>
 
 extern const CLSID CLSID_SampleGrabber;
 extern const CLSID CLSID_NullRenderer;

@@ -1,4 +1,5 @@
-// CoCreateInstance: the classes the stand-in offers, by their Windows ids.
+// CoCreateInstance: the DirectShow classes the stand-in offers, by their
+// Windows ids.
 
 #include "platform/directshow/filters.h"
 
@@ -27,7 +28,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD, REFIID riid, LP
         return CLASS_E_NOAGGREGATION;
     for (const ClassEntry &entry : classes) {
         if (entry.clsid == clsid) {
-            // Objects built before CoInitialize still need a working GStreamer.
+            // gst_init may run any number of times; only the first does the work.
             gst_init(nullptr, nullptr);
             return entry.create(riid, object);
         }

@@ -1,9 +1,9 @@
-#ifndef CLOAKCAM_PLATFORM_COM_H
-#define CLOAKCAM_PLATFORM_COM_H
+#ifndef CLOAKCAM_STAND_IN_WINDOWS_H
+#define CLOAKCAM_STAND_IN_WINDOWS_H
 
-// The part of COM that the capture code uses, for systems without it: the
-// Windows type names and result codes, IUnknown, object creation and the task
-// allocator. Sizes follow Windows (LONG and ULONG are 32 bits), so code written
+// The part of Windows and COM that the capture code uses, for systems without
+// them: the type names and result codes, IUnknown, object creation and the
+// task allocator. Sizes follow Windows (LONG and ULONG are 32 bits), so code written
 // against these names behaves the same on both.
 
 #include <cstddef>

@@ -1,12 +1,12 @@
-#ifndef CLOAKCAM_COMMON_PINS_AND_TYPES_H
-#define CLOAKCAM_COMMON_PINS_AND_TYPES_H
+#ifndef CLOAKCAM_CAPTURE_PINS_AND_TYPES_H
+#define CLOAKCAM_CAPTURE_PINS_AND_TYPES_H
 
 // The chores every DirectShow client writes for itself, written once for the
-// capture code, the stand-in, the test camera and the tests: a bitmap row's
-// bytes, finding a filter's pin, and freeing a media type. Windows keeps its own versions in
+// capture code, the test camera and the tests: a bitmap row's bytes, finding
+// a filter's pin, and freeing a media type. Windows keeps its own versions in
 // the base-class library, which the program does not link.
 
-#include "common/directshow.h"
+#include "capture/directshow.h"
 
 // Bytes in one row of an RGB bitmap `width` pixels wide: Windows pads every
 // row to a whole number of 4-byte words.
