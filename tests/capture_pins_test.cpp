@@ -17,6 +17,7 @@ struct CountedPin final : IPin {
     }
     ULONG AddRef() override { return ++references; }
     ULONG Release() override { return --references; }
+    HRESULT ConnectedTo(IPin **) override { return E_NOTIMPL; }
     HRESULT QueryDirection(PIN_DIRECTION *out) override {
         *out = direction;
         return S_OK;

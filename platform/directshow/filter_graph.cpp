@@ -349,7 +349,7 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
         IPin *pin = nullptr;
         while (pins->Next(1, &pin, nullptr) == S_OK) {
             IGstPin *own = gstPin(pin);
-            own->setConnected(false);
+            own->setPeer(nullptr);
             GstPad *peer = gst_pad_get_peer(own->pad());
             if (peer) {
                 if (gst_pad_get_direction(peer) == GST_PAD_SINK)
@@ -398,8 +398,8 @@ class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaE
         gst_caps_unref(accepted);
         if (!linked)
             return VFW_E_CANNOT_CONNECT;
-        out->setConnected(true);
-        in->setConnected(true);
+        out->setPeer(in);
+        in->setPeer(out);
         return S_OK;
     }
 

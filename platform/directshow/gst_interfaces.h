@@ -24,7 +24,8 @@ struct IGstPin : IPin {
     // The owning filter, without an added reference.
     virtual IBaseFilter *filter() = 0;
     virtual bool connected() = 0;
-    virtual void setConnected(bool connected) = 0;
+    // The pin at the other end, or null; the graph's to say.
+    virtual void setPeer(IPin *peer) = 0;
     // The picture size the pin asks its connection to deliver, or 0 x 0 for
     // whatever the source produces.
     virtual void frameSize(int *width, int *height) = 0;

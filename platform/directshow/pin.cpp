@@ -37,9 +37,19 @@ GstPad *Pin::pad() { return pad_; }
 
 IBaseFilter *Pin::filter() { return &owner_; }
 
-bool Pin::connected() { return connected_; }
+bool Pin::connected() { return peer_ != nullptr; }
 
-void Pin::setConnected(bool connected) { connected_ = connected; }
+void Pin::setPeer(IPin *peer) { peer_ = peer; }
+
+HRESULT Pin::ConnectedTo(IPin **pin) {
+    if (!pin)
+        return E_POINTER;
+    *pin = peer_;
+    if (!peer_)
+        return VFW_E_NOT_CONNECTED;
+    peer_->AddRef();
+    return S_OK;
+}
 
 void Pin::frameSize(int *width, int *height) {
     *width = width_;

@@ -18,12 +18,13 @@ class Pin final : public IGstPin {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **pin) override;
     HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *direction) override;
 
     GstPad *pad() override;
     IBaseFilter *filter() override;
     bool connected() override;
-    void setConnected(bool connected) override;
+    void setPeer(IPin *peer) override;
     void frameSize(int *width, int *height) override;
     void setFrameSize(int width, int height) override;
 
@@ -32,7 +33,9 @@ class Pin final : public IGstPin {
     GstPad *pad_;
     PIN_DIRECTION direction_;
     IAMStreamConfig *streamConfig_;
-    bool connected_ = false;
+    // Without a reference: the graph disconnects both ends before either
+    // filter can go.
+    IPin *peer_ = nullptr;
     int width_ = 0;
     int height_ = 0;
 };

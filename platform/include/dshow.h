@@ -14,6 +14,7 @@ typedef LONGLONG REFERENCE_TIME;
 #define VFW_E_ALREADY_CONNECTED ((HRESULT)0x80040204u)
 #define VFW_E_NOT_CONNECTED ((HRESULT)0x80040209u)
 #define VFW_E_NO_ACCEPTABLE_TYPES ((HRESULT)0x80040207u)
+#define VFW_E_TYPE_NOT_ACCEPTED ((HRESULT)0x8004022Au)
 #define VFW_E_CANNOT_CONNECT ((HRESULT)0x80040217u)
 #define VFW_E_NOT_STOPPED ((HRESULT)0x80040224u)
 #define VFW_E_WRONG_STATE ((HRESULT)0x80040227u)
@@ -146,6 +147,8 @@ struct IBaseFilter;
 struct IBindCtx;
 
 struct IPin : IUnknown {
+    // The pin this one is connected to, with a reference for the caller.
+    virtual HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **pin) = 0;
     virtual HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *direction) = 0;
 };
 
