@@ -25,7 +25,7 @@ timing() {
 }
 
 packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
-    g++ libx11-dev xvfb xauth xdotool x11-utils imagemagick)
+    g++ libx11-dev xvfb xauth xdotool x11-utils imagemagick curl ca-certificates)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
