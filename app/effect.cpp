@@ -8,11 +8,15 @@
 int32_t numPixels = framePixels;
 Pixel snapshot[framePixels] = {};
 int32_t lastLevel[framePixels] = {};
+int32_t frameCount = 0;
 
 namespace {
 
 // Differences of average brightness up to this much count as noise.
 constexpr int threshold = 20;
+
+// The pass that takes the reference of its own accord.
+constexpr int32_t referencePass = 20;
 
 // The effect's rule for pixel i, from the brightness sums of the live pixel
 // and of its reference and from the level it had in the previous pass: its
@@ -72,6 +76,26 @@ void takeReference(Pixel *pixels[]) {
 void clearReference() {
     for (int32_t i = 0; i < numPixels; ++i) {
         snapshot[i] = Pixel{0, 0, 0};
+    }
+}
+
+void countPass() {
+    if (frameCount < INT32_MAX) {
+        ++frameCount;
+    }
+}
+
+void takeReferenceWhenDue(Pixel *pixels[], bool keyDown, bool newSource) {
+    // The reference of another source (the test pattern, or black before the
+    // camera's first picture) shows nothing of this one: its passes are
+    // counted afresh, unless a key asks for the reference now.
+    if (keyDown) {
+        frameCount = referencePass;
+    } else if (newSource) {
+        frameCount = 1;
+    }
+    if (frameCount == referencePass) {
+        takeReference(pixels);
     }
 }
 

@@ -29,6 +29,20 @@ void takeReference(Pixel *pixels[]);
 // wherever nothing moves.
 void clearReference();
 
+// Passes of the main loop so far, counted from the first that showed a
+// picture of the current source; the reference is taken when it reads 20.
+// It stays at INT32_MAX rather than wrapping, which would come back through
+// 20 and retake the reference.
+extern int32_t frameCount;
+
+// Counts a pass of the main loop, as soon as it begins.
+void countPass();
+
+// Once the pass has fetched its frame: a key that went down takes the
+// reference now; otherwise a new source's passes are counted afresh. Takes
+// the reference when the count reaches 20.
+void takeReferenceWhenDue(Pixel *pixels[], bool keyDown, bool newSource);
+
 // Replaces live pixel i by the reference, shifted up and to the right where
 // the picture differs from the reference and brightened where it changed
 // since the previous pass.

@@ -6,11 +6,7 @@
 #include "app/effect.h"
 #include "app/screen.h"
 
-int32_t frameCount = 0;
-
 namespace {
-
-constexpr int32_t referencePass = 20;
 
 bool userQuits(const SDL_Event &event) {
     return event.type == SDL_QUIT ||
@@ -103,9 +99,7 @@ bool quitPending() {
 }
 
 bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels) {
-    if (frameCount < INT32_MAX) {
-        ++frameCount;
-    }
+    countPass();
 
     SDL_Event event;
     bool keyDown = false;
@@ -113,22 +107,11 @@ bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels) {
         if (userQuits(event)) {
             return false;
         }
-        if (event.type == SDL_KEYDOWN) {
-            frameCount = referencePass;
-            keyDown = true;
-        }
+        keyDown = event.type == SDL_KEYDOWN;
     }
 
     video.updateImage();
-    // The reference of another source (the test pattern, or black before the
-    // camera's first picture) shows nothing of this one: its passes are
-    // counted afresh, unless a key asks for the reference now.
-    if (video.newSource() && !keyDown) {
-        frameCount = 1;
-    }
-    if (frameCount == referencePass) {
-        takeReference(pixels);
-    }
+    takeReferenceWhenDue(pixels, keyDown, video.newSource());
 
     drawEffect(screen, pixels);
     SDL_UpdateRect(screen, 0, 0, 0, 0);

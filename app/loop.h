@@ -3,16 +3,8 @@
 
 #include <SDL.h>
 
-#include <cstdint>
-
 #include "capture/video_image.h"
 #include "common/pixel.h"
-
-// Passes of the main loop so far, counted from the first that showed a
-// picture of the current source; the reference is taken when it reads 20.
-// It stays at INT32_MAX rather than wrapping, which would come back through
-// 20 and retake the reference.
-extern int32_t frameCount;
 
 // Whether Escape or a window close is waiting among the pending events. Looks
 // without taking anything: the passes still handle each event in turn.

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/effect.h"
-#include "app/loop.h"
 #include "app/screen.h"
 
 static bool operator==(const Pixel &a, const Pixel &b) {
