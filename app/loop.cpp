@@ -1,7 +1,6 @@
 #include "app/loop.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "app/effect.h"
 #include "app/screen.h"
@@ -15,12 +14,10 @@ bool userQuits(const SDL_Event &event) {
 
 // SDL_MapRGB's answer for each value of each component alone. Without a
 // palette, a colour's pixel value is the three put together, which is
-// checked against SDL_MapRGB itself once per format; sdl12-compat rebuilds
-// its format information on every SDL_MapRGB call, which cost a third of a
-// pass.
+// checked against SDL_MapRGB itself when the tables are built; sdl12-compat
+// rebuilds its format information on every SDL_MapRGB call, which cost a
+// third of a pass.
 struct ColourTables {
-    const SDL_PixelFormat *format = nullptr;
-    Uint32 masks[4] = {};
     bool usable = false;
     Uint32 red[256];
     Uint32 green[256];
@@ -39,12 +36,14 @@ bool tablesAgree(SDL_PixelFormat *format) {
     return true;
 }
 
+Uint32 tableColour(const Pixel &p) {
+    return colourTables.red[Uint8(p.r)] | colourTables.green[Uint8(p.g)] |
+           colourTables.blue[Uint8(p.b)];
+}
+
+} // namespace
+
 void prepareColourTables(SDL_PixelFormat *format) {
-    const Uint32 masks[4] = {format->Rmask, format->Gmask, format->Bmask, format->Amask};
-    if (colourTables.format == format && std::memcmp(masks, colourTables.masks, sizeof masks) == 0)
-        return;
-    colourTables.format = format;
-    std::memcpy(colourTables.masks, masks, sizeof masks);
     for (int v = 0; v < 256; ++v) {
         colourTables.red[v] = SDL_MapRGB(format, Uint8(v), 0, 0);
         colourTables.green[v] = SDL_MapRGB(format, 0, Uint8(v), 0);
@@ -53,19 +52,11 @@ void prepareColourTables(SDL_PixelFormat *format) {
     colourTables.usable = format->palette == nullptr && tablesAgree(format);
 }
 
-Uint32 tableColour(const Pixel &p) {
-    return colourTables.red[Uint8(p.r)] | colourTables.green[Uint8(p.g)] |
-           colourTables.blue[Uint8(p.b)];
-}
-
-} // namespace
-
 void drawEffect(SDL_Surface *screen, Pixel **pixels) {
     // A row at a time: the effect goes through the row, then the row is drawn
     // left to right. Every pixel is still drawn after its own effect step and
     // in index order, and no step reads what another writes, so the records,
     // levels and screen end exactly as with one pixel at a time.
-    prepareColourTables(screen->format);
     // A copy the compiler knows no pixel store can reach: stored through
     // screen itself, every pixel would read the surface's fields again.
     SDL_Surface target = *screen;

@@ -17,6 +17,11 @@ bool quitPending();
 // drawing, when the user asked to quit.
 bool runPass(SDL_Surface *screen, getVideoImage &video, Pixel **pixels);
 
+// Builds the colour tables drawEffect stores colours with, for surfaces of
+// `format`: once, when the surface is made. Until then, and for a format
+// with a palette, drawEffect asks SDL for every colour.
+void prepareColourTables(SDL_PixelFormat *format);
+
 // The drawing half of a pass: applies the effect to every record, in index
 // order, and stores each result's colour at its place on the 16-bit screen.
 // The screen is not updated.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/loop.h"
+
 #ifdef CLOAKCAM_X11
 #include <X11/Xlib.h>
 #endif
@@ -70,8 +72,11 @@ SDL_Surface *openWindow(int width, int height) {
     setIcon();
     keepTopLevel();
     SDL_Surface *screen = SDL_SetVideoMode(width, height, 16, 0);
-    if (screen != nullptr)
+    if (screen != nullptr) {
         SDL_WM_SetCaption("cloakcam", nullptr);
+        // Built once: the window is made once and keeps its format.
+        prepareColourTables(screen->format);
+    }
     return screen;
 }
 

@@ -12,8 +12,9 @@
 // the user chose another.
 void nameWindowClass();
 
-// Opens the window, width by height in 16 bits, titled "cloakcam"; null,
-// with SDL's error set, when it cannot.
+// Opens the window, width by height in 16 bits, titled "cloakcam", with the
+// colour tables built for its surface; null, with SDL's error set, when it
+// cannot.
 SDL_Surface *openWindow(int width, int height);
 
 // The window's title, set only when it changes: a pass costs a comparison.

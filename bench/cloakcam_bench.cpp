@@ -635,6 +635,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cloakcam_bench: SDL_SetVideoMode: %s\n", SDL_GetError());
         return 1;
     }
+    prepareColourTables(screen->format);
     char driver[64] = "";
     SDL_VideoDriverName(driver, sizeof driver);
     benchmark::AddCustomContext("sdl_video_driver", driver);

@@ -68,6 +68,7 @@ class FastPassTest : public ::testing::Test {
         surface = SDL_CreateRGBSurfaceFrom(cells.data(), frameWidth, frameHeight, 16, pitch, 0xF800,
                                            0x07E0, 0x001F, 0);
         ASSERT_NE(surface, nullptr) << SDL_GetError();
+        prepareColourTables(surface->format);
         for (Pixel *&p : pointers) {
             p = new Pixel{0, 0, 0};
         }

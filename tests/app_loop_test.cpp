@@ -23,6 +23,7 @@ class LoopTest : public ::testing::Test {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
         screen = SDL_SetVideoMode(frameWidth, frameHeight, 16, 0);
         ASSERT_NE(screen, nullptr) << SDL_GetError();
+        prepareColourTables(screen->format);
         // Like main's, the capture object lasts for every test.
         video = new getVideoImage(frameWidth, frameHeight);
         pixels = video->getImage();
