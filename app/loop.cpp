@@ -4,6 +4,7 @@
 
 #include "app/effect.h"
 #include "app/screen.h"
+#include "capture/video_image.h"
 
 namespace {
 

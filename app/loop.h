@@ -3,8 +3,10 @@
 
 #include <SDL.h>
 
-#include "capture/video_image.h"
 #include "common/pixel.h"
+
+// Only named here: the capture object's header brings COM with it.
+class getVideoImage;
 
 // Whether Escape or a window close is waiting among the pending events. Looks
 // without taking anything: the passes still handle each event in turn.
