@@ -98,11 +98,11 @@ std::vector<unsigned char> cameraFrame(int figureX, uint32_t seed) {
 struct EffectScene {
     EffectScene()
         : empty(cameraFrame(-1, 1)), previous(cameraFrame(154, 2)), live(cameraFrame(160, 3)) {
-        convertFrame(empty.data(), frameBytes, records.pointers.data(), N);
+        recordsFromBgr(empty.data(), frameBytes, records.pointers.data(), N);
         for (int i = 0; i < N; ++i) {
             snapshotCopy[i] = *records.pointers[i];
         }
-        convertFrame(previous.data(), frameBytes, records.pointers.data(), N);
+        recordsFromBgr(previous.data(), frameBytes, records.pointers.data(), N);
         for (int i = 0; i < N; ++i) {
             previousLevels[i] = average(*records.pointers[i]);
         }
@@ -112,7 +112,7 @@ struct EffectScene {
     void restore() {
         std::memcpy(snapshot, snapshotCopy.data(), sizeof snapshot);
         std::memcpy(lastLevel, previousLevels.data(), sizeof lastLevel);
-        convertFrame(live.data(), frameBytes, records.pointers.data(), N);
+        recordsFromBgr(live.data(), frameBytes, records.pointers.data(), N);
     }
 
     std::vector<unsigned char> empty, previous, live;
@@ -152,7 +152,7 @@ void BM_Convert(benchmark::State &state) {
     const std::vector<unsigned char> frame = cameraFrame(160, 3);
     Records records;
     for (auto _ : state) {
-        convertFrame(frame.data(), frameBytes, records.pointers.data(), N);
+        recordsFromBgr(frame.data(), frameBytes, records.pointers.data(), N);
         benchmark::ClobberMemory();
     }
 }
@@ -360,7 +360,7 @@ struct CameraFeed {
     void newFrame() { newFrame(picture.data()); }
     void newFrame(unsigned char *target) {
         std::memcpy(copy.data(), grabber.data(), grabber.size());
-        convertCameraFrame(copy.data(), static_cast<long>(copy.size()), layout, target, frameWidth,
+        bgrFromCameraFrame(copy.data(), static_cast<long>(copy.size()), layout, target, frameWidth,
                            frameHeight);
         benchmark::ClobberMemory();
     }
@@ -373,7 +373,7 @@ struct CameraFeed {
 // What every pass does whatever came: the records rewritten from the picture,
 // then the effect a row at a time.
 void recordsAndEffect(const unsigned char *picture, Pixel **pixels) {
-    convertFrame(picture, frameBytes, pixels, N);
+    recordsFromBgr(picture, frameBytes, pixels, N);
     for (int32_t first = 0; first < numPixels; first += frameWidth)
         applyEffectRow(pixels, first, frameWidth);
     benchmark::ClobberMemory();
@@ -454,7 +454,7 @@ BENCHMARK_CAPTURE(BM_CameraNewFramePass, rgb24_320x240, PixelFormat::Rgb24, 320,
 BENCHMARK_CAPTURE(BM_CameraNewFramePass, nv12_1920x1080, PixelFormat::Nv12, 1920, 1080)
     ->Unit(benchmark::kMicrosecond);
 
-// The new frame's own part: the copy and convertCameraFrame.
+// The new frame's own part: the copy and bgrFromCameraFrame.
 void BM_CameraNewFrame(benchmark::State &state, PixelFormat format, int width, int height) {
     CameraFeed feed(format, width, height);
     for (auto _ : state)
@@ -465,11 +465,11 @@ BENCHMARK_CAPTURE(BM_CameraNewFrame, rgb24_320x240, PixelFormat::Rgb24, 320, 240
 BENCHMARK_CAPTURE(BM_CameraNewFrame, nv12_1920x1080, PixelFormat::Nv12, 1920, 1080)
     ->Unit(benchmark::kMicrosecond);
 
-// convertCameraFrame alone, without the copy out of the grabber.
+// bgrFromCameraFrame alone, without the copy out of the grabber.
 void BM_CameraConvert(benchmark::State &state, PixelFormat format, int width, int height) {
     CameraFeed feed(format, width, height);
     for (auto _ : state) {
-        convertCameraFrame(feed.grabber.data(), static_cast<long>(feed.grabber.size()), feed.layout,
+        bgrFromCameraFrame(feed.grabber.data(), static_cast<long>(feed.grabber.size()), feed.layout,
                            feed.picture.data(), frameWidth, frameHeight);
         benchmark::ClobberMemory();
     }
@@ -544,7 +544,7 @@ GstBuffer *sceneJpeg() {
 // Process CPU time per frame of a 1920x1080 MJPG camera's frame from its
 // JPEG to the program's 320x240 picture: the stand-in's conversion in front
 // of the grabber (as filter_graph.cpp builds it), the grabber's copy, the
-// program's GetCurrentBuffer copy and convertCameraFrame; or jpegdec alone.
+// program's GetCurrentBuffer copy and bgrFromCameraFrame; or jpegdec alone.
 void mjpgFrame(benchmark::State &state, const char *conversion, PixelFormat format,
                int width = 1920, int height = 1080) {
     GstHarness *harness = gst_harness_new_parse(conversion);
@@ -568,7 +568,7 @@ void mjpgFrame(benchmark::State &state, const char *conversion, PixelFormat form
             std::memcpy(grabber.data(), map.data, std::min(map.size, grabber.size()));
             gst_buffer_unmap(output, &map);
             std::memcpy(copy.data(), grabber.data(), grabber.size());
-            convertCameraFrame(copy.data(), static_cast<long>(copy.size()), layout, picture.data(),
+            bgrFromCameraFrame(copy.data(), static_cast<long>(copy.size()), layout, picture.data(),
                                frameWidth, frameHeight);
         }
         if (output)

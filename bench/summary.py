@@ -45,7 +45,7 @@ def main():
     print("| stage | µs per frame | memory bound µs | × bound | layout floor µs | × floor "
           "| × warptv |")
     print("| --- | ---: | ---: | ---: | ---: | ---: | ---: |")
-    stages = [("conversion (convertFrame)", "BM_Convert", "BM_ConvertBound",
+    stages = [("conversion (recordsFromBgr)", "BM_Convert", "BM_ConvertBound",
                "BM_ConvertLayoutFloor"),
               ("effect, a row at a time (as the pass runs it)", "BM_Effect", "BM_EffectBound",
                "BM_EffectLayoutFloor"),

@@ -73,7 +73,7 @@ bool CameraFrame::fetch(ISampleGrabber *grabber, unsigned long samples, unsigned
         if (asIs) {
             *pictureSize = size;
         } else {
-            convertCameraFrame(camera_.data(), size, layout_, picture, width_, height_);
+            bgrFromCameraFrame(camera_.data(), size, layout_, picture, width_, height_);
             *pictureSize = 3L * width_ * height_;
         }
         samplesFetched_ = samples;

@@ -551,7 +551,7 @@ bool frameLayoutOf(const AM_MEDIA_TYPE &type, FrameLayout *layout) {
     return true;
 }
 
-void convertCameraFrame(const unsigned char *frame, long frameSize, const FrameLayout &source,
+void bgrFromCameraFrame(const unsigned char *frame, long frameSize, const FrameLayout &source,
                         unsigned char *target, int width, int height) {
     if (width <= 0 || height <= 0)
         return;

@@ -44,14 +44,14 @@ bool frameLayoutOf(const AM_MEDIA_TYPE &type, FrameLayout *layout);
 bool layoutOfSize(const FrameLayout &connected, long bytes, FrameLayout *layout);
 
 // Brings one picture laid out as `source` to the packed, bottom-up BGR
-// picture of width x height at `target` (the form convertFrame reads): the
+// picture of width x height at `target` (the form recordsFromBgr reads): the
 // centre of the source in the target's shape is taken, the rest cut off, and
 // scaled; where it shrinks by two or more in a direction each target pixel
 // is the average of the source pixels it covers, otherwise the nearest one.
 // YUV is read as BT.601 limited range. Reads
 // nothing past frameSize bytes (rows the frame does not reach are black) and
 // allocates nothing.
-void convertCameraFrame(const unsigned char *frame, long frameSize, const FrameLayout &source,
+void bgrFromCameraFrame(const unsigned char *frame, long frameSize, const FrameLayout &source,
                         unsigned char *target, int width, int height);
 
 #endif

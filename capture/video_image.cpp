@@ -48,7 +48,7 @@ double secondsSinceStart() {
 
 } // namespace
 
-void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count) {
+void recordsFromBgr(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count) {
     long size = frameSize < 0 ? 0 : frameSize;
     if (size > 3L * count)
         size = 3L * count;
@@ -105,7 +105,7 @@ void getVideoImage::updateImage() {
         bufferSize = static_cast<LONG>(size);
     handover.takeStatus(&title_, &awaiting_);
     // Without a new picture the last one stays in the buffer.
-    convertFrame(buffer, bufferSize, pixels, count);
+    recordsFromBgr(buffer, bufferSize, pixels, count);
 }
 
 Pixel **getVideoImage::getImage() { return pixels; }

@@ -20,7 +20,7 @@
 // the data backwards so that record 0 is the top-left of an upright picture
 // mirrored left to right. Reads at most count * 3 bytes and never before the
 // start of frame; records left without data become black.
-void convertFrame(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count);
+void recordsFromBgr(const unsigned char *frame, long frameSize, Pixel *const *pixels, int count);
 
 // The camera connection: builds and runs the capture graph on the camera the
 // session chooses, and turns its latest frame into pixel records on request;

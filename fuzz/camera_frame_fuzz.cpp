@@ -1,4 +1,4 @@
-// Feeds convertCameraFrame frames of any format, size, stride and row order,
+// Feeds bgrFromCameraFrame frames of any format, size, stride and row order,
 // cut short or not, into targets of any size, and checks that every target row
 // is either converted whole or black, and black only where the frame fell
 // short. Out-of-bounds reads and writes and undefined behaviour are caught by
@@ -66,7 +66,7 @@ long frameSizeFor(uint8_t choice, uint32_t raw, long whole, size_t arrived) {
 
 [[noreturn]] void fault(const char *what, int row, const FrameLayout &layout, long frameSize) {
     std::fprintf(stderr,
-                 "convertCameraFrame: %s at target row %d; format %d, %dx%d, stride %ld, "
+                 "bgrFromCameraFrame: %s at target row %d; format %d, %dx%d, stride %ld, "
                  "top-down %d, frame %ld bytes\n",
                  what, row, static_cast<int>(layout.format), layout.width, layout.height,
                  layout.stride, layout.topDown, frameSize);
@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t length) {
     // Blue 1, green 2, red 3: no conversion of the frame's bytes gives it.
     for (size_t k = 0; k < rowBytes * height; ++k)
         target[k] = static_cast<unsigned char>(1 + k % 3);
-    convertCameraFrame(frame.get(), frameSize, layout, target.get(), width, height);
+    bgrFromCameraFrame(frame.get(), frameSize, layout, target.get(), width, height);
 
     // A whole luma plane is needed before any chroma row.
     const bool nothing = !sane || frameSize <= 0 ||

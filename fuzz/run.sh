@@ -10,11 +10,11 @@ seconds=${1:-60}
 scripts/install-deps.sh --fuzz
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLOAKCAM_SANITIZE=ON \
     -DCLOAKCAM_FUZZ=ON -DCLOAKCAM_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target convert_frame_fuzz camera_frame_fuzz
+cmake --build build-fuzz -j"$(nproc)" --target records_from_bgr_fuzz camera_frame_fuzz
 
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p build-fuzz/artifacts
-for target in convert_frame camera_frame; do
+for target in records_from_bgr camera_frame; do
     fuzzer=build-fuzz/fuzz/${target}_fuzz
     corpus=fuzz/corpus/$target
     log=build-fuzz/$target.log

@@ -165,7 +165,7 @@ class FastPassTest : public ::testing::Test {
 
     // One pass of each, the program's and the model's, on the same frame.
     void runBoth(const std::vector<unsigned char> &bytes, long size, bool takeReferenceNow) {
-        convertFrame(bytes.data(), size, pointers.data(), framePixels);
+        recordsFromBgr(bytes.data(), size, pointers.data(), framePixels);
         model.convert(bytes, size);
         if (takeReferenceNow) {
             takeReference(pointers.data());

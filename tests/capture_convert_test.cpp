@@ -23,10 +23,10 @@ void expectPixel(const Pixel &p, int r, int g, int b) {
     EXPECT_EQ(p.b, b);
 }
 
-TEST(ConvertFrame, WalksBottomUpBgrBackwardsIntoMirroredUprightRecords) {
+TEST(RecordsFromBgr, WalksBottomUpBgrBackwardsIntoMirroredUprightRecords) {
     const unsigned char twoByOne[] = {10, 20, 30, 40, 50, 60};
     Records records(2);
-    convertFrame(twoByOne, sizeof twoByOne, records.pointers.data(), 2);
+    recordsFromBgr(twoByOne, sizeof twoByOne, records.pointers.data(), 2);
     expectPixel(records.storage[0], 60, 50, 40);
     expectPixel(records.storage[1], 30, 20, 10);
 
@@ -34,23 +34,23 @@ TEST(ConvertFrame, WalksBottomUpBgrBackwardsIntoMirroredUprightRecords) {
     // record 0 and the bottom row's left pixel the last record.
     const unsigned char twoByTwo[] = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
     Records grid(4);
-    convertFrame(twoByTwo, sizeof twoByTwo, grid.pointers.data(), 4);
+    recordsFromBgr(twoByTwo, sizeof twoByTwo, grid.pointers.data(), 4);
     for (int i = 0; i < 4; ++i)
         expectPixel(grid.storage[i], 4 - i, 4 - i, 4 - i);
 
     const std::vector<unsigned char> white(3 * 6, 255);
     Records bright(6);
-    convertFrame(white.data(), static_cast<long>(white.size()), bright.pointers.data(), 6);
+    recordsFromBgr(white.data(), static_cast<long>(white.size()), bright.pointers.data(), 6);
     for (const Pixel &p : bright.storage)
         expectPixel(p, 255, 255, 255);
 }
 
-TEST(ConvertFrame, StaysInsideTheDeliveredDataWhateverSizeIsReported) {
+TEST(RecordsFromBgr, StaysInsideTheDeliveredDataWhateverSizeIsReported) {
     // A short frame fills the first records from what arrived; the rest,
     // which have no data, are black rather than stale or read out of bounds.
     const unsigned char shortFrame[] = {7, 8, 9, 1, 2, 3, 99};
     Records records(4);
-    convertFrame(shortFrame, 7, records.pointers.data(), 4);
+    recordsFromBgr(shortFrame, 7, records.pointers.data(), 4);
     expectPixel(records.storage[0], 99, 3, 2);
     expectPixel(records.storage[1], 1, 9, 8);
     expectPixel(records.storage[2], 0, 0, 0);
@@ -58,7 +58,7 @@ TEST(ConvertFrame, StaysInsideTheDeliveredDataWhateverSizeIsReported) {
 
     for (long size : {-3L, 0L, 1L, 2L}) {
         Records empty(2);
-        convertFrame(shortFrame, size, empty.pointers.data(), 2);
+        recordsFromBgr(shortFrame, size, empty.pointers.data(), 2);
         expectPixel(empty.storage[0], 0, 0, 0);
         expectPixel(empty.storage[1], 0, 0, 0);
     }
@@ -67,7 +67,7 @@ TEST(ConvertFrame, StaysInsideTheDeliveredDataWhateverSizeIsReported) {
     // at the start of the data.
     const unsigned char large[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
     Records two(2);
-    convertFrame(large, 900, two.pointers.data(), 2);
+    recordsFromBgr(large, 900, two.pointers.data(), 2);
     expectPixel(two.storage[0], 6, 5, 4);
     expectPixel(two.storage[1], 3, 2, 1);
 }

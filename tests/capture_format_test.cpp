@@ -31,7 +31,7 @@ FrameLayout rgb24(int width, int height, bool topDown) {
     return {PixelFormat::Rgb24, width, height, topDown, (width * 3L + 3) & ~3L};
 }
 
-TEST(ConvertCameraFrame, StretchesRgb24IntoABottomUpPictureWithoutReadingPastTheFrame) {
+TEST(BgrFromCameraFrame, StretchesRgb24IntoABottomUpPictureWithoutReadingPastTheFrame) {
     const Scaled cases[] = {
         // 4 x 4 bottom-up, rows of 12 bytes: each 2 x 2 block averaged, halves
         // rounded up.
@@ -55,7 +55,7 @@ TEST(ConvertCameraFrame, StretchesRgb24IntoABottomUpPictureWithoutReadingPastThe
     };
     for (const Scaled &c : cases) {
         std::vector<unsigned char> target(12, 0xAA);
-        convertCameraFrame(c.frame.data(), static_cast<long>(c.frame.size()), c.layout,
+        bgrFromCameraFrame(c.frame.data(), static_cast<long>(c.frame.size()), c.layout,
                            target.data(), 2, 2);
         EXPECT_EQ(target, c.expected);
     }

@@ -106,13 +106,13 @@ Rgb expectedAt(const FrameLayout &layout, const Picture &picture, int x, int y) 
     return bt601(picture.luma(x, y), picture.u(x, y), picture.v(x, y));
 }
 
-// The target's pixel at x, y counted from the top, as convertFrame reads it.
+// The target's pixel at x, y counted from the top, as recordsFromBgr reads it.
 Rgb shownAt(const std::vector<unsigned char> &target, int width, int height, int x, int y) {
     const unsigned char *p = target.data() + 3L * (width * (height - 1 - y) + x);
     return {p[2], p[1], p[0]};
 }
 
-TEST(ConvertCameraFrame, EachFormatGivesTheColoursOfItsPixelsInTheirPlaces) {
+TEST(BgrFromCameraFrame, EachFormatGivesTheColoursOfItsPixelsInTheirPlaces) {
     // 6 x 3 into 6 x 3: no crop, no scaling, so every pixel is compared. Odd
     // heights leave the last chroma row to one luma row.
     const FrameLayout layouts[] = {
@@ -131,7 +131,7 @@ TEST(ConvertCameraFrame, EachFormatGivesTheColoursOfItsPixelsInTheirPlaces) {
         const Picture &picture = pictureFor(layout);
         const std::vector<unsigned char> frame = encode(layout, picture);
         std::vector<unsigned char> target(6 * 3 * 3, 0xAA);
-        convertCameraFrame(frame.data(), static_cast<long>(frame.size()), layout, target.data(), 6,
+        bgrFromCameraFrame(frame.data(), static_cast<long>(frame.size()), layout, target.data(), 6,
                            3);
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 6; ++x) {
@@ -147,7 +147,7 @@ TEST(ConvertCameraFrame, EachFormatGivesTheColoursOfItsPixelsInTheirPlaces) {
     }
 }
 
-TEST(ConvertCameraFrame, ShowsTheCentreOfTheSourceInTheTargetsShape) {
+TEST(BgrFromCameraFrame, ShowsTheCentreOfTheSourceInTheTargetsShape) {
     // Shrunk by two or more, a target pixel shows the weighed mean place of
     // the source pixels it covers, rounded.
     struct Case {
@@ -176,7 +176,7 @@ TEST(ConvertCameraFrame, ShowsTheCentreOfTheSourceInTheTargetsShape) {
         const FrameLayout layout{PixelFormat::Rgb24, c.width, c.height, false, c.width * 3L};
         const std::vector<unsigned char> frame = encode(layout, places);
         std::vector<unsigned char> target(320 * 240 * 3);
-        convertCameraFrame(frame.data(), static_cast<long>(frame.size()), layout, target.data(),
+        bgrFromCameraFrame(frame.data(), static_cast<long>(frame.size()), layout, target.data(),
                            320, 240);
         EXPECT_EQ(column(shownAt(target, 320, 240, 0, 120)), c.firstColumn);
         EXPECT_EQ(column(shownAt(target, 320, 240, 319, 120)), c.lastColumn);
@@ -185,7 +185,7 @@ TEST(ConvertCameraFrame, ShowsTheCentreOfTheSourceInTheTargetsShape) {
     }
 }
 
-TEST(ConvertCameraFrame, RowsWhosePlanesAreCutShortAreBlack) {
+TEST(BgrFromCameraFrame, RowsWhosePlanesAreCutShortAreBlack) {
     struct Case {
         FrameLayout layout;
         long delivered;
@@ -208,7 +208,7 @@ TEST(ConvertCameraFrame, RowsWhosePlanesAreCutShortAreBlack) {
         const std::vector<unsigned char> whole = encode(c.layout, pictureFor(c.layout));
         std::vector<unsigned char> frame(whole.begin(), whole.begin() + c.delivered);
         std::vector<unsigned char> target(4 * 4 * 3, 0xAA);
-        convertCameraFrame(frame.data(), c.delivered, c.layout, target.data(), 4, 4);
+        bgrFromCameraFrame(frame.data(), c.delivered, c.layout, target.data(), 4, 4);
         for (int y = 0; y < 4; ++y) {
             const Rgb got = shownAt(target, 4, 4, 1, y);
             const bool black = got.r == 0 && got.g == 0 && got.b == 0;
@@ -217,7 +217,7 @@ TEST(ConvertCameraFrame, RowsWhosePlanesAreCutShortAreBlack) {
     }
 }
 
-TEST(ConvertCameraFrame, AveragesWhereItShrinksByTwoOrMore) {
+TEST(BgrFromCameraFrame, AveragesWhereItShrinksByTwoOrMore) {
     // NV12 checkerboards of single pixels at video black and white, neutral
     // chroma: every target pixel is the same grey, whatever the block sizes.
     const auto checkerboard = [](const FrameLayout &layout) {
@@ -246,7 +246,7 @@ TEST(ConvertCameraFrame, AveragesWhereItShrinksByTwoOrMore) {
                                           << c.width << "x" << c.height);
         const std::vector<unsigned char> frame = checkerboard(c.layout);
         std::vector<unsigned char> target(3 * size_t(c.width) * size_t(c.height), 0xAA);
-        convertCameraFrame(frame.data(), static_cast<long>(frame.size()), c.layout, target.data(),
+        bgrFromCameraFrame(frame.data(), static_cast<long>(frame.size()), c.layout, target.data(),
                            c.width, c.height);
         const auto range = std::minmax_element(target.begin(), target.end());
         EXPECT_GE(*range.first, c.grey - c.spread);

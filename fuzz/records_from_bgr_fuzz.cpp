@@ -1,4 +1,4 @@
-// Feeds convertFrame frames of any content with any size the grabber might
+// Feeds recordsFromBgr frames of any content with any size the grabber might
 // report, into any number of records, and checks that every record comes out
 // as the delivered data says or black. Out-of-bounds reads and writes and
 // undefined behaviour are caught by the sanitizers this is built with.
@@ -55,7 +55,7 @@ long reportedSize(uint8_t choice, long raw, int count, size_t arrived) {
 }
 
 [[noreturn]] void fault(const char *what, int record, int count, long size) {
-    std::fprintf(stderr, "convertFrame: %s at record %d of %d, reported size %ld\n", what, record,
+    std::fprintf(stderr, "recordsFromBgr: %s at record %d of %d, reported size %ld\n", what, record,
                  count, size);
     std::abort();
 }
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t length) {
     for (int i = 0; i < count; ++i)
         pointers[i] = &records[i];
 
-    convertFrame(buffer.get(), size, pointers.data(), count);
+    recordsFromBgr(buffer.get(), size, pointers.data(), count);
 
     // Only the first min(size, count * 3) bytes were delivered; record i is
     // the i-th whole 3-byte group from their end, blue first, and a record
