@@ -68,7 +68,7 @@ int CameraSession::cameraFor(const std::vector<CameraName> &cameras, Millis now,
     const int index = findCamera(cameras, camera_, before);
     // The camera that came back is gone again before it could be bound.
     if (index < 0)
-        lose("it was unplugged", now);
+        stopLostCamera("it was unplugged", now);
     return index;
 }
 
@@ -94,12 +94,12 @@ void CameraSession::failed(const std::string &reason, Retry retry, Millis now) {
         retryDelay_ = lookInterval;
         backingOff_ = true;
     }
-    lose(reason, now);
+    stopLostCamera(reason, now);
     if (was == CameraStatus::State::Starting && retry != Retry::Refused && wanted_.empty())
         moveOn(now);
 }
 
-void CameraSession::unplugged(Millis now) { lose("it was unplugged", now); }
+void CameraSession::unplugged(Millis now) { stopLostCamera("it was unplugged", now); }
 
 void CameraSession::pluggedBack(Millis) {
     // A camera that returns is a new device to the system: the old filter
@@ -243,10 +243,10 @@ void CameraSession::say(const std::string &line) {
         tell_(line);
 }
 
-void CameraSession::lose(const std::string &reason, Millis now) {
-    const bool wasLost = status_.state() == CameraStatus::State::Lost;
-    say(status_.lose(reason));
-    if (!wasLost && status_.state() == CameraStatus::State::Lost) {
+void CameraSession::stopLostCamera(const std::string &reason, Millis now) {
+    const CameraStatus::Loss loss = status_.recordLoss(reason);
+    say(loss.line);
+    if (loss.newlyLost) {
         stopOrdered_ = true;
         lastAttempt_ = now;
     }

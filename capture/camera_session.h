@@ -102,7 +102,10 @@ class CameraSession {
 
   private:
     void say(const std::string &line);
-    void lose(const std::string &reason, Millis now);
+    // The camera stopped for `reason`: says what the status words, and when
+    // it is newly lost has the graph let go of it and starts the wait for the
+    // next try.
+    void stopLostCamera(const std::string &reason, Millis now);
     // A camera that gave no first picture in time has failed.
     void checkFirstPicture(Millis now);
     // After the starting camera failed: the next likeliest camera listed that

@@ -51,21 +51,21 @@ void CameraStatus::lookForCameras() { retitle("looking for cameras"); }
 
 void CameraStatus::retitle(const std::string &shown) { title_ = "cloakcam - " + shown; }
 
-std::string CameraStatus::lose(const std::string &reason) {
+CameraStatus::Loss CameraStatus::recordLoss(const std::string &reason) {
     const State was = state_;
     if (was == State::None || was == State::Lost)
-        return "";
+        return {false, ""};
     state_ = State::Lost;
     if (was == State::Starting) {
         retitle("cannot use " + shortName_);
-        return "cannot use camera " + camera_ + ": " + reason;
+        return {true, "cannot use camera " + camera_ + ": " + reason};
     }
     if (was == State::Streaming) {
         retitle("camera lost");
-        return "camera lost: " + reason;
+        return {true, "camera lost: " + reason};
     }
     // A return that failed was announced as a loss already.
-    return "";
+    return {true, ""};
 }
 
 bool CameraStatus::returned() {

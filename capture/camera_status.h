@@ -18,11 +18,20 @@ class CameraStatus {
     // user needs to hear.
     enum class State { None, Starting, Streaming, Lost, Returning };
 
+    // What recordLoss found.
+    struct Loss {
+        // The camera was not lost before; it is now.
+        bool newlyLost;
+        // The line to say; empty when there is no camera, when this loss was
+        // told already, or for a return that failed, told as the loss it was.
+        std::string line;
+    };
+
     // A camera is starting.
     void start(const CameraName &camera);
-    // The camera stopped for `reason`; the line to say, or empty when this
-    // loss was said already or a return failed.
-    std::string lose(const std::string &reason);
+    // The camera stopped for `reason`. Whether the user hears of it is
+    // decided here, once for each loss.
+    Loss recordLoss(const std::string &reason);
     // The system lists the lost camera again; true when the graph should be
     // built anew for it.
     bool returned();

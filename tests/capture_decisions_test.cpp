@@ -93,19 +93,20 @@ TEST(CameraChoice, TheColourCameraAUserMeansComesFirst) {
 
 TEST(CameraStatus, OneLineForEachStartLossAndReturn) {
     CameraStatus status;
-    EXPECT_EQ(status.lose("it was unplugged"), "") << "no camera, nothing to say";
+    EXPECT_EQ(status.recordLoss("it was unplugged").line, "") << "no camera, nothing to say";
     EXPECT_FALSE(status.returned());
 
     status.start({"Desk", "/dev/video0"});
-    EXPECT_EQ(status.lose("it is busy"), "cannot use camera /dev/video0 (Desk): it is busy");
-    EXPECT_EQ(status.lose("it failed"), "") << "one line per loss";
+    EXPECT_EQ(status.recordLoss("it is busy").line,
+              "cannot use camera /dev/video0 (Desk): it is busy");
+    EXPECT_EQ(status.recordLoss("it failed").line, "") << "one line per loss";
     EXPECT_TRUE(status.returned());
     EXPECT_FALSE(status.returned()) << "one graph per return";
     EXPECT_EQ(status.pictureArrived(), "camera back");
     EXPECT_EQ(status.pictureArrived(), "");
-    EXPECT_EQ(status.lose("it was unplugged"), "camera lost: it was unplugged");
+    EXPECT_EQ(status.recordLoss("it was unplugged").line, "camera lost: it was unplugged");
     EXPECT_TRUE(status.returned());
-    EXPECT_EQ(status.lose("it was unplugged"), "") << "a failed return stays quiet";
+    EXPECT_EQ(status.recordLoss("it was unplugged").line, "") << "a failed return stays quiet";
     EXPECT_EQ(status.state(), CameraStatus::State::Lost);
 
     EXPECT_EQ(reasonFor(HRESULT_FROM_WIN32(ERROR_BUSY)), "it is in use by another program");
@@ -147,13 +148,13 @@ TEST(CameraStatus, TheTitleSaysWhatIsShown) {
              status.start({"Desk", "/dev/video0"});
          },
          "cloakcam - starting Desk"},
-        {[&] { status.lose("it is busy"); }, "cloakcam - cannot use Desk"},
+        {[&] { status.recordLoss("it is busy"); }, "cloakcam - cannot use Desk"},
         {[&] { status.returned(); }, "cloakcam - cannot use Desk"},
         {[&] { status.pictureArrived(); }, "cloakcam - Desk"},
-        {[&] { status.lose("it was unplugged"); }, "cloakcam - camera lost"},
+        {[&] { status.recordLoss("it was unplugged"); }, "cloakcam - camera lost"},
         {[&] {
              status.returned();
-             status.lose("it failed");
+             status.recordLoss("it failed");
          },
          "cloakcam - camera lost"},
         {[&] {
