@@ -12,6 +12,8 @@
 #ifdef _WIN32
 #include <SDL_syswm.h>
 #include <windows.h>
+
+#include "common/utf8.h"
 #endif
 
 #ifndef _WIN32
@@ -93,10 +95,8 @@ void TitleBar::show(const std::string &title) {
     // stores the text itself.
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
-    const int length = MultiByteToWideChar(CP_UTF8, 0, shown_.c_str(), -1, nullptr, 0);
-    if (SDL_GetWMInfo(&info) > 0 && length > 0) {
-        std::wstring wide(static_cast<size_t>(length), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, shown_.c_str(), -1, &wide[0], length);
+    if (SDL_GetWMInfo(&info) > 0) {
+        const std::wstring wide = wideFromUtf8(shown_);
         DefWindowProcW(info.window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     }
 #endif

@@ -2,43 +2,16 @@
 
 #include <cstdlib>
 
-namespace {
+#include "common/utf8.h"
 
-// UTF-8 from the system's wide strings: UTF-16 on Windows, UTF-32 elsewhere.
-std::string narrow(const wchar_t *wide) {
-    std::string text;
-    for (; *wide; ++wide) {
-        unsigned long c = static_cast<unsigned long>(*wide);
-        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && wide[1] >= 0xDC00 &&
-            wide[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned long>(wide[1]) - 0xDC00);
-            ++wide;
-        }
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return text;
-}
+namespace {
 
 std::string readText(IPropertyBag *bag, LPCOLESTR property) {
     VARIANT value;
     VariantInit(&value);
     std::string text;
     if (SUCCEEDED(bag->Read(property, &value, NULL)) && value.vt == VT_BSTR && value.bstrVal)
-        text = narrow(value.bstrVal);
+        text = utf8FromWide(value.bstrVal);
     VariantClear(&value);
     return text;
 }
@@ -87,7 +60,7 @@ CameraName nameOf(IMoniker *device) {
 std::string wantedCamera() {
 #ifdef _WIN32
     const wchar_t *wanted = _wgetenv(L"CLOAKCAM_DEVICE");
-    return wanted ? narrow(wanted) : std::string();
+    return wanted ? utf8FromWide(wanted) : std::string();
 #else
     const char *wanted = std::getenv("CLOAKCAM_DEVICE");
     return wanted ? std::string(wanted) : std::string();
