@@ -1,7 +1,7 @@
 #include "equipment/fake_camera.h"
-#include "platform/devices/device_list.h"
-#include "platform/devices/device_monitor.h"
-#include "platform/devices/locked_cameras.h"
+#include "platform/camera/camera_list.h"
+#include "platform/camera/device_monitor.h"
+#include "platform/camera/locked_cameras.h"
 #include "platform_pins.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +17,9 @@
 
 namespace {
 
-std::vector<std::string> paths(const std::vector<DeviceEntry> &devices) {
+std::vector<std::string> paths(const std::vector<CameraListing> &devices) {
     std::vector<std::string> result;
-    for (const DeviceEntry &entry : devices)
+    for (const CameraListing &entry : devices)
         result.push_back(entry.path);
     return result;
 }
@@ -29,11 +29,12 @@ using Paths = std::vector<std::string>;
 } // namespace
 
 TEST(DeviceOrder, SortsByPathWithNumbersAsNumbers) {
-    std::vector<DeviceEntry> cameras = {{"Front", "/dev/video10", {}, {}},
-                                        {"Back", "/dev/video2", {}, {}},
-                                        {"Desk", "/dev/video0", {}, {}}};
-    EXPECT_TRUE(sortDevices({}).empty());
-    EXPECT_EQ(paths(sortDevices(cameras)), (Paths{"/dev/video0", "/dev/video2", "/dev/video10"}));
+    std::vector<CameraListing> cameras(3);
+    cameras[0].path = "/dev/video10";
+    cameras[1].path = "/dev/video2";
+    cameras[2].path = "/dev/video0";
+    EXPECT_TRUE(sortCameras({}).empty());
+    EXPECT_EQ(paths(sortCameras(cameras)), (Paths{"/dev/video0", "/dev/video2", "/dev/video10"}));
 }
 
 namespace {

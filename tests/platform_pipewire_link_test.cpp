@@ -1,4 +1,4 @@
-#include "platform/devices/pipewire_link.h"
+#include "platform/camera/pipewire_link.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,15 @@
 // The capture graph builder: finds a camera's pins, and renders a source's
 // free output pin into the renderer it is given.
 
-#include "platform/directshow/filters.h"
-#include "platform/directshow/gst_interfaces.h"
+#include "platform/directshow/filter.h"
 
 namespace {
 
 bool isFree(IPin *pin) {
-    void *own = nullptr;
-    if (FAILED(pin->QueryInterface(IID_IGstPin, &own)))
-        return false;
-    bool free = !static_cast<IGstPin *>(own)->connected();
-    static_cast<IGstPin *>(own)->Release();
+    IOwnPin *own = ownPin(pin);
+    const bool free = own && !own->peer();
+    if (own)
+        own->Release();
     return free;
 }
 

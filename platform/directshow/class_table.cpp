@@ -1,7 +1,7 @@
 // CoCreateInstance: the DirectShow classes the stand-in offers, by their
 // Windows ids.
 
-#include "platform/directshow/filters.h"
+#include "platform/directshow/filter.h"
 
 namespace {
 
@@ -27,11 +27,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD, REFIID riid, LP
     if (outer)
         return CLASS_E_NOAGGREGATION;
     for (const ClassEntry &entry : classes) {
-        if (entry.clsid == clsid) {
-            // gst_init may run any number of times; only the first does the work.
-            gst_init(nullptr, nullptr);
+        if (entry.clsid == clsid)
             return entry.create(riid, object);
-        }
     }
     return REGDB_E_CLASSNOTREG;
 }

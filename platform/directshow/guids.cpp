@@ -1,6 +1,6 @@
 // The identifiers, with the values Windows gives them.
 
-#include "platform/directshow/gst_interfaces.h"
+#include "platform/directshow/filter.h"
 
 namespace {
 
@@ -71,7 +71,8 @@ const GUID FORMAT_VideoInfo2 = guid("F72A76A0-EB0A-11D0-ACE4-0000C0CC16BA");
 const GUID PIN_CATEGORY_PREVIEW = guid("FB6C4282-0353-11D1-905F-0000C0CC16BA");
 const GUID PIN_CATEGORY_CAPTURE = guid("FB6C4281-0353-11D1-905F-0000C0CC16BA");
 
-// Private ids for reaching the GStreamer side of the stand-in objects.
-const IID IID_IGstFilter = guid("7C1A0C01-3E2B-4D8A-9B61-436C6F616B01");
-const IID IID_IGstPin = guid("7C1A0C02-3E2B-4D8A-9B61-436C6F616B02");
-const IID IID_IGstCamera = guid("7C1A0C03-3E2B-4D8A-9B61-436C6F616B03");
+// Private ids, by which the stand-in's objects know each other.
+const IID IID_IOwnFilter = guid("7C1A0C01-3E2B-4D8A-9B61-436C6F616B01");
+const IID IID_IOwnPin = guid("7C1A0C02-3E2B-4D8A-9B61-436C6F616B02");
+const IID IID_ICameraSource = guid("7C1A0C03-3E2B-4D8A-9B61-436C6F616B03");
+const IID IID_IFrameSink = guid("7C1A0C04-3E2B-4D8A-9B61-436C6F616B04");

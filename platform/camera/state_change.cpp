@@ -1,4 +1,4 @@
-#include "platform/devices/state_change.h"
+#include "platform/camera/state_change.h"
 
 #include <condition_variable>
 #include <mutex>

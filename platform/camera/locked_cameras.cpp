@@ -1,4 +1,4 @@
-#include "platform/devices/locked_cameras.h"
+#include "platform/camera/locked_cameras.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
-#include "platform/devices/device_monitor.h"
+#include "platform/camera/device_monitor.h"
 
-#include "platform/devices/pipewire_link.h"
-#include "platform/devices/state_change.h"
+#include "platform/camera/pipewire_link.h"
+#include "platform/camera/state_change.h"
 
 #include <algorithm>
 #include <cctype>
