@@ -284,6 +284,10 @@ Camera *openCamera(const CameraListing &listing) {
     if (!source)
         return nullptr;
     holdPipeWireLinkFor(source);
+    // PipeWire takes its buffers' memory back when a camera goes away, even
+    // from a picture still being decoded: pictures are copied out of it.
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "always-copy"))
+        g_object_set(source, "always-copy", TRUE, nullptr);
     GstPad *pad = gst_element_get_static_pad(source, "src");
     if (!pad) {
         gst_object_unref(gst_object_ref_sink(source));
