@@ -15,7 +15,8 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
+    # A process being killed may still write its log: once more after it.
+    rm -rf "$work" 2>/dev/null || { sleep 0.5 && rm -rf "$work"; } || true
 }
 trap cleanup EXIT
 
