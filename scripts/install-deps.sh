@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(cmake g++ pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-    gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgtest-dev libbenchmark-dev)
+    libudev-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgtest-dev libbenchmark-dev)
 # Either SDL 1.2 library will do; take the maintained one only when neither is there.
 pkg-config --exists sdl 2>/dev/null || packages+=(libsdl1.2-compat-dev)
 case "${1:-}" in

@@ -1,43 +1,15 @@
 #include "platform/camera/locked_cameras.h"
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <libudev.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
 
 namespace {
-
-std::string firstLine(const std::string &file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-bool startsWith(const std::string &text, const std::string &start) {
-    return text.compare(0, start.size(), start) == 0;
-}
-
-// What udev says of the node numbered `dev` ("81:0"): its capabilities
-// (":capture:", ":video_output:"), and its product name when it knows one.
-std::string udevCapabilities(const VideoNodeRoots &roots, const std::string &dev,
-                             std::string *product) {
-    std::ifstream data(roots.udev + "/c" + dev);
-    std::string found;
-    const std::string capabilities = "E:ID_V4L_CAPABILITIES=", name = "E:ID_V4L_PRODUCT=";
-    for (std::string line; std::getline(data, line);) {
-        if (startsWith(line, capabilities))
-            found = line.substr(capabilities.size());
-        else if (startsWith(line, name))
-            *product = line.substr(name.size());
-    }
-    return found;
-}
 
 GstElement *createSource(GstDevice *device, const gchar *name) {
     GstElement *source = gst_element_factory_make("v4l2src", name);
@@ -58,38 +30,7 @@ GType lockedDeviceType() {
     return type;
 }
 
-} // namespace
-
-namespace {
-
-// A video node as sysfs and udev describe it.
-struct VideoNode {
-    std::string path;
-    std::string product;      // udev's name for it, or empty
-    std::string name;         // the driver's
-    std::string capabilities; // udev's: ":capture:", ":video_output:"
-};
-
-// Every videoN node of `roots` whose node `keep` keeps.
-template <typename Keep> std::vector<VideoNode> videoNodes(const VideoNodeRoots &roots, Keep keep) {
-    std::vector<VideoNode> nodes;
-    DIR *folder = opendir(roots.classes.c_str());
-    if (!folder)
-        return nodes;
-    while (const dirent *entry = readdir(folder)) {
-        const std::string node = entry->d_name;
-        const std::string path = roots.devices + "/" + node;
-        if (!startsWith(node, "video") || !keep(path))
-            continue;
-        const std::string dev = firstLine(roots.classes + "/" + node + "/dev");
-        std::string product;
-        const std::string capabilities = dev.empty() ? "" : udevCapabilities(roots, dev, &product);
-        nodes.push_back(
-            {path, product, firstLine(roots.classes + "/" + node + "/name"), capabilities});
-    }
-    closedir(folder);
-    return nodes;
-}
+std::string valueOr(const char *value) { return value ? value : ""; }
 
 std::string nameOf(const VideoNode &node, const std::string &otherwise) {
     return node.product.empty() ? otherwise : node.product;
@@ -101,15 +42,41 @@ bool says(const VideoNode &node, const char *capability) {
 
 } // namespace
 
-std::vector<LockedNode> findLockedNodes(const VideoNodeRoots &roots) {
-    std::vector<LockedNode> nodes;
-    auto locked = [](const std::string &path) {
-        return access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
-    };
-    for (const VideoNode &node : videoNodes(roots, locked))
-        if (says(node, ":capture:"))
-            nodes.push_back({nameOf(node, node.name), node.path, "", 0});
+std::vector<VideoNode> videoNodes() {
+    std::vector<VideoNode> nodes;
+    udev *context = udev_new();
+    udev_enumerate *listing = context ? udev_enumerate_new(context) : nullptr;
+    if (!listing || udev_enumerate_add_match_subsystem(listing, "video4linux") < 0 ||
+        udev_enumerate_scan_devices(listing) < 0) {
+        udev_enumerate_unref(listing);
+        udev_unref(context);
+        return nodes;
+    }
+    udev_list_entry *entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(listing)) {
+        udev_device *device =
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+        const std::string path = valueOr(device ? udev_device_get_devnode(device) : nullptr);
+        if (path.compare(0, 10, "/dev/video") == 0) {
+            VideoNode node{path, valueOr(udev_device_get_property_value(device, "ID_V4L_PRODUCT")),
+                           valueOr(udev_device_get_sysattr_value(device, "name")),
+                           valueOr(udev_device_get_property_value(device, "ID_V4L_CAPABILITIES"))};
+            node.refusal = access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+            nodes.push_back(node);
+        }
+        udev_device_unref(device);
+    }
+    udev_enumerate_unref(listing);
+    udev_unref(context);
     return nodes;
+}
+
+std::vector<LockedNode> findLockedNodes(const std::vector<VideoNode> &nodes) {
+    std::vector<LockedNode> locked;
+    for (const VideoNode &node : nodes)
+        if (node.refusal == EACCES && says(node, ":capture:"))
+            locked.push_back({nameOf(node, node.driverName), node.path, "", 0});
+    return locked;
 }
 
 bool queryNode(const std::string &path, NodeCapabilities *capabilities) {
@@ -129,14 +96,12 @@ bool queryNode(const std::string &path, NodeCapabilities *capabilities) {
     return true;
 }
 
-std::vector<LockedNode> findUnlistedNodes(const std::vector<std::string> &listed, QueryNode query,
-                                          const VideoNodeRoots &roots) {
-    std::vector<LockedNode> nodes;
-    auto openable = [&](const std::string &path) {
-        return std::find(listed.begin(), listed.end(), path) == listed.end() &&
-               access(path.c_str(), R_OK | W_OK) == 0;
-    };
-    for (const VideoNode &node : videoNodes(roots, openable)) {
+std::vector<LockedNode> findUnlistedNodes(const std::vector<VideoNode> &nodes,
+                                          const std::vector<std::string> &listed, QueryNode query) {
+    std::vector<LockedNode> unlisted;
+    for (const VideoNode &node : nodes) {
+        if (node.refusal != 0 || std::find(listed.begin(), listed.end(), node.path) != listed.end())
+            continue;
         if (!says(node, ":capture:") && !says(node, ":video_output:"))
             continue;
         NodeCapabilities asked;
@@ -145,19 +110,20 @@ std::vector<LockedNode> findUnlistedNodes(const std::vector<std::string> &listed
             // Refused though its mode allows it (a seat's ACL, a security
             // module): listed, so that using it says why it fails.
             if (errno == EACCES && says(node, ":capture:"))
-                nodes.push_back({nameOf(node, node.name), node.path, "", 0});
+                unlisted.push_back({nameOf(node, node.driverName), node.path, "", 0});
             continue;
         }
         if (asked.deviceCaps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE))
-            nodes.push_back({nameOf(node, asked.card), node.path, asked.bus, asked.deviceCaps});
+            unlisted.push_back({nameOf(node, asked.card), node.path, asked.bus, asked.deviceCaps});
     }
-    return nodes;
+    return unlisted;
 }
 
 GList *lockedCameras(const std::vector<std::string> &listed) {
     GList *devices = nullptr;
-    std::vector<LockedNode> nodes = findLockedNodes();
-    for (const LockedNode &node : findUnlistedNodes(listed, queryNode))
+    const std::vector<VideoNode> all = videoNodes();
+    std::vector<LockedNode> nodes = findLockedNodes(all);
+    for (const LockedNode &node : findUnlistedNodes(all, listed, queryNode))
         nodes.push_back(node);
     for (const LockedNode &node : nodes) {
         GstStructure *properties =

@@ -12,6 +12,18 @@
 #include <string>
 #include <vector>
 
+// A video node as udev describes it.
+struct VideoNode {
+    std::string path;         // its /dev node
+    std::string product;      // udev's name for the camera, or empty
+    std::string driverName;   // the driver's name for the node
+    std::string capabilities; // udev's: ":capture:", ":video_output:"
+    int refusal = 0;          // why this process may not open it for reading and writing
+};
+
+// The video4linux nodes udev knows.
+std::vector<VideoNode> videoNodes();
+
 struct LockedNode {
     std::string name;
     std::string path;
@@ -19,16 +31,8 @@ struct LockedNode {
     unsigned long deviceCaps = 0; // V4L2's, when it was asked
 };
 
-// Where the system describes its video nodes.
-struct VideoNodeRoots {
-    std::string classes = "/sys/class/video4linux"; // a folder per node: name, dev
-    std::string devices = "/dev";                   // the nodes themselves
-    std::string udev = "/run/udev/data";            // udev's word on each, by c<major>:<minor>
-};
-
-// The nodes udev knows as video capture devices that this process may not
-// open for reading and writing, by path.
-std::vector<LockedNode> findLockedNodes(const VideoNodeRoots &roots = {});
+// The capture nodes among `nodes` that this process may not open.
+std::vector<LockedNode> findLockedNodes(const std::vector<VideoNode> &nodes);
 
 // What a node that opens says of itself when asked (VIDIOC_QUERYCAP).
 struct NodeCapabilities {
@@ -38,14 +42,15 @@ struct NodeCapabilities {
 };
 using QueryNode = bool (*)(const std::string &path, NodeCapabilities *capabilities);
 
-// The video capture nodes, not in `listed`, that this process may open:
-// GStreamer's provider never lists a node it once could not open, and hears
-// nothing when the user is allowed to; nor one that became a capture node
-// after udev looked (a loopback camera whose producer started later), nor
-// one that offers output too. Only nodes udev calls capture or output nodes
-// are opened to ask, so that the cameras' other nodes are left asleep.
-std::vector<LockedNode> findUnlistedNodes(const std::vector<std::string> &listed, QueryNode query,
-                                          const VideoNodeRoots &roots = {});
+// The video capture nodes among `nodes`, not in `listed`, that this process
+// may open: GStreamer's provider never lists a node it once could not open,
+// and hears nothing when the user is allowed to; nor one that became a
+// capture node after udev looked (a loopback camera whose producer started
+// later), nor one that offers output too. Only nodes udev calls capture or
+// output nodes are opened to ask, so that the cameras' other nodes are left
+// asleep.
+std::vector<LockedNode> findUnlistedNodes(const std::vector<VideoNode> &nodes,
+                                          const std::vector<std::string> &listed, QueryNode query);
 // Asks the node itself.
 bool queryNode(const std::string &path, NodeCapabilities *capabilities);
 
