@@ -27,6 +27,12 @@ struct Delivery {
     // Pictures whose rows GStreamer padded otherwise, packed as Windows keeps
     // them; the same size every frame, so nothing is allocated once it runs.
     std::vector<uint8_t> packed;
+    // The stream's caps, read once each time they change.
+    GstCaps *caps = nullptr;
+    GstVideoInfo info;
+    bool raw = false;
+
+    ~Delivery() { gst_caps_replace(&caps, nullptr); }
 };
 
 } // namespace
@@ -169,12 +175,15 @@ GstFlowReturn onSample(GstAppSink *appsink, gpointer data) {
     GstBuffer *buffer = gst_sample_get_buffer(sample);
     const GstClockTime time = GST_BUFFER_PTS(buffer);
     const int64_t at = GST_CLOCK_TIME_IS_VALID(time) ? int64_t(time / 100) : 0;
-    GstVideoInfo info;
     GstVideoFrame frame;
     std::lock_guard<std::mutex> lock(delivery.mutex);
+    GstCaps *caps = gst_sample_get_caps(sample);
+    if (caps != delivery.caps) {
+        gst_caps_replace(&delivery.caps, caps);
+        delivery.raw = caps && gst_video_info_from_caps(&delivery.info, caps);
+    }
     if (!delivery.sink) {
-    } else if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-               gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+    } else if (delivery.raw && gst_video_frame_map(&frame, &delivery.info, buffer, GST_MAP_READ)) {
         size_t size = 0;
         const uint8_t *bytes = pack(frame, &delivery.packed, &size);
         delivery.sink(delivery.context, bytes, size, at);
