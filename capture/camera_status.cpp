@@ -145,11 +145,15 @@ bool isOutOfBandwidth(HRESULT error) {
     return static_cast<unsigned long>(static_cast<ULONG>(error)) == noSystemResources;
 }
 
+std::string hexCode(HRESULT code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX",
+                  static_cast<unsigned long>(static_cast<ULONG>(code)));
+    return text;
+}
+
 std::string unconnectedReason(HRESULT error, const std::string &offered) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX",
-                  static_cast<unsigned long>(static_cast<ULONG>(error)));
-    return std::string("it could not be connected (error ") + code + "); it offers " + offered;
+    return "it could not be connected (error " + hexCode(error) + "); it offers " + offered;
 }
 
 std::string unreadableReason(long bytes) {
@@ -165,8 +169,5 @@ std::string reasonFor(HRESULT error) {
         return words;
     if (const char *words = wordsFor(error, std::begin(reasons), std::end(reasons)))
         return words;
-    char text[48];
-    std::snprintf(text, sizeof text, "it failed (error 0x%08lX)",
-                  static_cast<unsigned long>(static_cast<ULONG>(error)));
-    return text;
+    return "it failed (error " + hexCode(error) + ")";
 }

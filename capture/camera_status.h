@@ -68,6 +68,9 @@ bool isRefusal(HRESULT error);
 bool isOutOfBandwidth(HRESULT error);
 // The reason given for a camera none of whose formats can be shown.
 extern const char *const noFormatReason;
+// A result code as Windows writes it: "0x80070005".
+std::string hexCode(HRESULT code);
+
 // The reason given for a camera that connected in none of its formats
 // (`offered`, as describeFormats words them), the last try failing with
 // `error`.

@@ -1,11 +1,11 @@
 #include "capture/video_image.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "capture/camera_list.h"
+#include "capture/camera_status.h"
 #include "capture/format_choice.h"
 #include "capture/media_type.h"
 #include "capture/pins_and_types.h"
@@ -18,10 +18,7 @@ namespace {
 bool reportFailure(HRESULT result, const char *what) {
     if (SUCCEEDED(result))
         return false;
-    char code[24];
-    std::snprintf(code, sizeof code, " (error 0x%08lX)",
-                  static_cast<unsigned long>(static_cast<ULONG>(result)));
-    tellUser(what + std::string(code));
+    tellUser(std::string(what) + " (error " + hexCode(result) + ")");
     return true;
 }
 
