@@ -95,9 +95,10 @@ bool getVideoImage::bindCamera() {
     const std::vector<CameraName> names = listCameras(deviceEnum, &devices, &complete);
     release(deviceEnum);
     const int index = session.cameraFor(names, steadyNow(), complete);
-    if (session.showsPattern() && !pattern)
+    if (session.showsPattern() && !pattern) {
         pattern.reset(new TestPattern(width, height));
-    else if (!session.showsPattern())
+        patternDue = 0;
+    } else if (!session.showsPattern())
         pattern.reset();
     // The title names the camera while it is bound and connected.
     handOverStatus();

@@ -18,6 +18,9 @@ namespace {
 constexpr int quitWait = 700;
 // How often the camera thread looks at the graph, its events and pictures.
 constexpr std::chrono::milliseconds cameraTurn{5};
+// How often the test pattern is drawn: a display's refresh is the most a
+// window shows.
+constexpr double patternInterval = 1.0 / 60;
 // How long the events after an abort are waited for, as one burst.
 constexpr LONG burstWait = 100;
 
@@ -144,8 +147,12 @@ void getVideoImage::cameraStep() {
     carryOut(session.next(steadyNow()));
     LONG size = 0;
     if (pattern) {
-        pattern->draw(handover.nextPicture(), secondsSinceStart());
-        handOver(3L * count);
+        const double now = secondsSinceStart();
+        if (now >= patternDue) {
+            patternDue = now + patternInterval;
+            pattern->draw(handover.nextPicture(), now);
+            handOver(3L * count);
+        }
     } else if (session.state() != CameraStatus::State::Lost && fetchFrame(&size)) {
         handOver(size);
     }

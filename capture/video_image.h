@@ -137,8 +137,10 @@ class getVideoImage {
     CameraFrame cameraFrame;
     // Told of each sample by the grabber; ours holds one reference.
     SampleCounter *counter;
-    // Drawn into the frame buffer in place of the camera's pictures.
+    // Drawn into the frame buffer in place of the camera's pictures, at a
+    // display's rate rather than every turn.
     std::unique_ptr<TestPattern> pattern;
+    double patternDue = 0;
     bool comInitialised = false;
     // Samples counted when the last camera picture was handed over.
     unsigned long samplesHandedOver = 0;
