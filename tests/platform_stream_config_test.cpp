@@ -20,6 +20,24 @@ BITMAPINFOHEADER &header(AM_MEDIA_TYPE *type) {
     return reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat)->bmiHeader;
 }
 
+const LONGLONG fps30 = 333333, fps15 = 666666;
+
+// What GetStreamCaps gives for one capability.
+struct Capability {
+    GUID subtype;
+    SIZE size, min, max, step;
+    WORD bits;
+    DWORD imageBytes;
+    LONGLONG fastest, slowest;
+};
+
+// A capability of one size.
+Capability fixed(GUID subtype, LONG width, LONG height, WORD bits, DWORD imageBytes,
+                 LONGLONG fastest = fps30, LONGLONG slowest = fps30) {
+    const SIZE size = {width, height};
+    return {subtype, size, size, size, {1, 1}, bits, imageBytes, fastest, slowest};
+}
+
 // The capture pin's stream configuration on a fake camera that offers `caps`.
 struct Offering {
     explicit Offering(const char *caps)
@@ -60,18 +78,10 @@ struct Offering {
 // several, one for a range of sizes), named and sized as Windows' drivers
 // describe them; each is a type SetFormat takes and GetFormat then gives.
 TEST(StreamConfig, ListsTheFormatsTheDeviceOffers) {
-    struct Capability {
-        GUID subtype;
-        SIZE size, min, max, step;
-        WORD bits;
-        DWORD imageBytes;
-        LONGLONG fastest, slowest;
-    };
     struct Case {
         const char *offered;
         std::vector<Capability> listed;
     };
-    const LONGLONG fps30 = 333333, fps15 = 666666;
     const Case cases[] = {
         {"video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1;"
          "image/jpeg,width=1920,height=1080,framerate=30/1;"
@@ -80,63 +90,15 @@ TEST(StreamConfig, ListsTheFormatsTheDeviceOffers) {
          "video/x-bayer,format=bggr,width=640,height=480,framerate=30/1;"
          "video/x-raw,format=NV12,width={640,320},height={480,240},framerate={30/1,15/1}",
          {
-             {fourcc("YUY2"),
-              {1280, 720},
-              {1280, 720},
-              {1280, 720},
-              {1, 1},
-              16,
-              1280 * 720 * 2,
-              fps30,
-              fps30},
-             {fourcc("MJPG"),
-              {1920, 1080},
-              {1920, 1080},
-              {1920, 1080},
-              {1, 1},
-              24,
-              1920 * 1080 * 3,
-              fps30,
-              fps30},
+             fixed(fourcc("YUY2"), 1280, 720, 16, 1280 * 720 * 2),
+             fixed(fourcc("MJPG"), 1920, 1080, 24, 1920 * 1080 * 3),
              // RGB rows are padded to four bytes.
-             {MEDIASUBTYPE_RGB24, {322, 240}, {322, 240}, {322, 240}, {1, 1}, 24, 968 * 240, 0, 0},
-             {MEDIASUBTYPE_RGB32,
-              {320, 240},
-              {320, 240},
-              {320, 240},
-              {1, 1},
-              32,
-              1280 * 240,
-              fps30,
-              fps30},
+             fixed(MEDIASUBTYPE_RGB24, 322, 240, 24, 968 * 240, 0, 0),
+             fixed(MEDIASUBTYPE_RGB32, 320, 240, 32, 1280 * 240),
              // A sensor's mosaic, named for what it is.
-             {fourcc("BGGR"),
-              {640, 480},
-              {640, 480},
-              {640, 480},
-              {1, 1},
-              8,
-              640 * 480,
-              fps30,
-              fps30},
-             {fourcc("NV12"),
-              {640, 480},
-              {640, 480},
-              {640, 480},
-              {1, 1},
-              12,
-              640 * 480 * 3 / 2,
-              fps30,
-              fps15},
-             {fourcc("NV12"),
-              {320, 240},
-              {320, 240},
-              {320, 240},
-              {1, 1},
-              12,
-              320 * 240 * 3 / 2,
-              fps30,
-              fps15},
+             fixed(fourcc("BGGR"), 640, 480, 8, 640 * 480),
+             fixed(fourcc("NV12"), 640, 480, 12, 640 * 480 * 3 / 2, fps30, fps15),
+             fixed(fourcc("NV12"), 320, 240, 12, 320 * 240 * 3 / 2, fps30, fps15),
          }},
         {"video/x-raw,format=I420,width=[160,1920,8],height=[120,1080,4],framerate=30/1",
          {{fourcc("I420"),
@@ -149,26 +111,9 @@ TEST(StreamConfig, ListsTheFormatsTheDeviceOffers) {
            fps30,
            fps30}}},
         {"video/x-bayer,format=grbg10le,width=1920,height=1080,framerate=30/1",
-         {{fourcc("GR10"),
-           {1920, 1080},
-           {1920, 1080},
-           {1920, 1080},
-           {1, 1},
-           10,
-           1920 * 1080 * 10 / 8,
-           fps30,
-           fps30}}},
+         {fixed(fourcc("GR10"), 1920, 1080, 10, 1920 * 1080 * 10 / 8)}},
         // A device that says nothing has what most webcams give.
-        {"ANY",
-         {{MEDIASUBTYPE_RGB24,
-           {640, 480},
-           {640, 480},
-           {640, 480},
-           {1, 1},
-           24,
-           640 * 480 * 3,
-           fps30,
-           fps30}}},
+        {"ANY", {fixed(MEDIASUBTYPE_RGB24, 640, 480, 24, 640 * 480 * 3)}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.offered);
@@ -177,6 +122,7 @@ TEST(StreamConfig, ListsTheFormatsTheDeviceOffers) {
         int count = 0, size = 0;
         ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
         ASSERT_EQ(count, int(c.listed.size()));
+        EXPECT_EQ(size, int(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
         for (int i = 0; i < count; ++i) {
             SCOPED_TRACE(i);
             const Capability &expected = c.listed[i];
@@ -204,14 +150,21 @@ TEST(StreamConfig, ListsTheFormatsTheDeviceOffers) {
             EXPECT_EQ(caps.MinFrameInterval, expected.fastest);
             EXPECT_EQ(caps.MaxFrameInterval, expected.slowest);
 
-            // Until a format is set, the camera keeps its first.
+            // Until a format is set, the camera keeps its first; then the one set.
+            const Capability &held = c.listed[i == 0 ? 0 : i - 1];
             AM_MEDIA_TYPE *current = nullptr;
             ASSERT_EQ(config->GetFormat(&current), S_OK);
-            EXPECT_EQ(current->subtype, i == 0 ? expected.subtype : c.listed[i - 1].subtype);
+            EXPECT_EQ(current->subtype, held.subtype);
+            EXPECT_EQ(header(current).biWidth, held.size.cx);
+            EXPECT_EQ(header(current).biHeight, held.size.cy);
+            EXPECT_EQ(header(current).biSizeImage, held.imageBytes);
             deleteMediaType(current);
             EXPECT_EQ(config->SetFormat(type), S_OK);
             deleteMediaType(type);
         }
+        AM_MEDIA_TYPE *type = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        EXPECT_EQ(config->GetStreamCaps(count, &type, reinterpret_cast<BYTE *>(&caps)), S_FALSE);
     }
 }
 
@@ -231,8 +184,8 @@ TEST(StreamConfig, SetFormatTakesOnlyWhatTheDeviceLists) {
     };
     const GUID i420 = fourcc("I420"), nv12 = fourcc("NV12"), yuy2 = fourcc("YUY2");
     const Case cases[] = {
-        {"video/x-raw,format=NV12,width=640,height=480;video/"
-         "x-raw,format=NV12,width=320,height=240",
+        {"video/x-raw,format=NV12,width=640,height=480;"
+         "video/x-raw,format=NV12,width=320,height=240",
          {{nv12, 320, 240, S_OK},
           {nv12, 640, -480, S_OK},
           {nv12, 352, 288, VFW_E_INVALIDMEDIATYPE},
@@ -275,11 +228,7 @@ TEST(StreamConfig, SetFormatTakesOnlyWhatTheDeviceLists) {
 // sends: bottom-up RGB24 as Windows delivers it, raw or motion JPEG; motion
 // JPEG decoded to I420 as it comes, for a grabber asking that.
 TEST(StreamConfig, TheGrabberGetsTheCameraAtTheSizeSet) {
-    const GUID i420 = [] {
-        GUID subtype = MEDIATYPE_Video;
-        subtype.Data1 = GST_STR_FOURCC("I420");
-        return subtype;
-    }();
+    const GUID i420 = fourcc("I420");
     const struct {
         const char *offered;
         GUID asked;
