@@ -184,10 +184,12 @@ TEST(StreamConfig, SetFormatTakesOnlyWhatTheDeviceLists) {
     };
     const GUID i420 = fourcc("I420"), nv12 = fourcc("NV12"), yuy2 = fourcc("YUY2");
     const Case cases[] = {
-        {"video/x-raw,format=NV12,width=640,height=480;"
+        {"video/x-raw,format=NV12,width=640,height=480,framerate={30/1,15/1};"
          "video/x-raw,format=NV12,width=320,height=240",
          {{nv12, 320, 240, S_OK},
           {nv12, 640, -480, S_OK},
+          {nv12, 640, 480, S_OK, 700000, fps15},
+          {nv12, 640, 480, S_OK, 100000, fps30},
           {nv12, 352, 288, VFW_E_INVALIDMEDIATYPE},
           {yuy2, 320, 240, VFW_E_INVALIDMEDIATYPE},
           {MEDIASUBTYPE_RGB24, 640, 480, VFW_E_INVALIDMEDIATYPE}}},
