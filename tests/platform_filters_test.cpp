@@ -71,8 +71,6 @@ TEST(SampleGrabber, ReportsWhyThereIsNoSample) {
     ASSERT_EQ(graph->AddFilter(filter, L"Grabber"), S_OK);
     IPin *out = firstPin(capture, PINDIR_OUTPUT);
     IPin *in = firstPin(filter, PINDIR_INPUT);
-    AM_MEDIA_TYPE connected = {};
-    EXPECT_EQ(grabber->GetConnectedMediaType(&connected), VFW_E_NOT_CONNECTED);
     auto *config = query<IAMStreamConfig>(out, IID_IAMStreamConfig);
     AM_MEDIA_TYPE *small = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps;
@@ -82,6 +80,7 @@ TEST(SampleGrabber, ReportsWhyThereIsNoSample) {
     config->Release();
     ASSERT_EQ(graph->Connect(out, in), S_OK);
     // The size the conversion delivers, known before anything streams.
+    AM_MEDIA_TYPE connected = {};
     ASSERT_EQ(grabber->GetConnectedMediaType(&connected), S_OK);
     EXPECT_EQ(connected.subtype, MEDIASUBTYPE_RGB24);
     const auto *info = reinterpret_cast<const VIDEOINFOHEADER *>(connected.pbFormat);
@@ -133,13 +132,6 @@ TEST(FilterGraph, ConnectAndAddFilterRefuseWhatTheyCannotDo) {
     EXPECT_EQ(graph->Connect(captureOut, grabberIn), S_OK);
     EXPECT_EQ(graph->Connect(captureOut, grabberIn), VFW_E_ALREADY_CONNECTED);
 
-    IAMStreamConfig *config = query<IAMStreamConfig>(captureOut, IID_IAMStreamConfig);
-    AM_MEDIA_TYPE *format = nullptr;
-    ASSERT_EQ(config->GetFormat(&format), S_OK);
-    EXPECT_EQ(config->SetFormat(format), VFW_E_ALREADY_CONNECTED);
-    deleteMediaType(format);
-    config->Release();
-
     EXPECT_TRUE(SUCCEEDED(control->Run()));
     EXPECT_EQ(graph->AddFilter(renderer, L"NullRenderer"), VFW_E_NOT_STOPPED);
     EXPECT_EQ(control->Stop(), S_OK);
@@ -154,30 +146,6 @@ TEST(FilterGraph, ConnectAndAddFilterRefuseWhatTheyCannotDo) {
     EXPECT_EQ(capture->Release(), 0u);
     EXPECT_EQ(grabberFilter->Release(), 0u);
     EXPECT_EQ(renderer->Release(), 0u);
-}
-
-TEST(FilterGraph, ConnectLinksOtherRawVideoStraightThrough) {
-    CoInitialize(nullptr);
-    auto *graph = create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-    CameraFilter made;
-    IBaseFilter *capture = made.filter;
-    auto *grabberFilter = create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
-    auto *grabber = query<ISampleGrabber>(grabberFilter, IID_ISampleGrabber);
-    AM_MEDIA_TYPE type = {};
-    type.majortype = MEDIATYPE_Video;
-    type.subtype = FORMAT_VideoInfo;
-    ASSERT_EQ(grabber->SetMediaType(&type), S_OK);
-    graph->AddFilter(capture, L"Video Capture");
-    graph->AddFilter(grabberFilter, L"Grabber");
-    IPin *out = firstPin(capture, PINDIR_OUTPUT);
-    IPin *in = firstPin(grabberFilter, PINDIR_INPUT);
-    EXPECT_EQ(graph->Connect(out, in), S_OK);
-    out->Release();
-    in->Release();
-    grabber->Release();
-    EXPECT_EQ(graph->Release(), 0u);
-    EXPECT_EQ(capture->Release(), 0u);
-    EXPECT_EQ(grabberFilter->Release(), 0u);
 }
 
 TEST(CaptureGraphBuilder, RendersFreePinsIntoTheRendererNamed) {

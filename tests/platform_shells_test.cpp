@@ -131,6 +131,7 @@ TEST_F(Shells, ConnectAsksTheCameraForWhatWindowsWouldConvertTo) {
         {mode("YUY2", 640, 480), MEDIASUBTYPE_RGB24, S_OK, {rgb24Code, 640, 480, true}},
         {mode("MJPG", 1280, 720), MEDIASUBTYPE_NV12, S_OK, {fourcc("NV12"), 1280, 720, false}},
         {mode("NV12", 320, 240), MEDIASUBTYPE_NV12, S_OK, {}},
+        {mode("BGR4", 320, 240), MEDIASUBTYPE_RGB32, S_OK, {}},
         {mode("YUY2", 320, 240), MEDIASUBTYPE_NV12, VFW_E_CANNOT_CONNECT, {}},
         {mode("BA81", 320, 240, false), MEDIASUBTYPE_RGB24, VFW_E_CANNOT_CONNECT, {}},
         {mode("MJPG", 320, 240), MEDIASUBTYPE_RGB32, VFW_E_CANNOT_CONNECT, {}},
