@@ -1,5 +1,5 @@
-#include "platform_capture_graph.h"
 #include "equipment/fake_camera.h"
+#include "platform_capture_graph.h"
 #include "stderr_lines.h"
 
 #include <gtest/gtest.h>
