@@ -44,6 +44,14 @@ expect_refused() {
         fail "left $(ls -A "$build/sdl12-download")"
 }
 
+# A fetch into `build` that must fail with one line saying `what`.
+refuses() {
+    context=$1
+    local beside=$2 url=$3 build=$4 what=$5
+    ! fetch "$beside" "$url" "$build" || fail "accepted"
+    expect_refused "$what" "$build"
+}
+
 context="beside the project"
 fetch "$(dirname "$pinned")" file:///nonexistent "$work/beside" || fail "$(cat "$work/err")"
 [ "$(cat "$work/out")" = "$pinned" ] || fail "printed $(cat "$work/out")"
@@ -72,9 +80,8 @@ cp "$work/corrupt/$name" "$cached"
 fetch "$work/empty" "file://$pinned" "$work/build" || fail "$(cat "$work/err")"
 cmp -s "$cached" "$pinned" || fail "still the damaged tarball"
 
-context="damaged download"
-! fetch "$work/empty" "file://$work/corrupt/$name" "$work/damaged" || fail "accepted"
-expect_refused "does not unpack" "$work/damaged"
+refuses "damaged download" "$work/empty" "file://$work/corrupt/$name" "$work/damaged" \
+    "does not unpack"
 
 # The tree as GitHub's archive of the commit has it: gzip, and the full
 # commit in the top folder's name.
@@ -101,26 +108,20 @@ chmod u+x "$work/tree/$top/configure"
 printf '\n' >>"$work/tree/$top/README.md"
 pack edited.tar.gz
 
-context="a file edited"
-! fetch "$work/empty" "file://$work/edited.tar.gz" "$work/edited" || fail "accepted"
-expect_refused "not the pinned" "$work/edited"
+refuses "a file edited" "$work/empty" "file://$work/edited.tar.gz" "$work/edited" "not the pinned"
 
-context="configure not executable"
-! fetch "$work/empty" "file://$work/modes.tar.gz" "$work/modes" || fail "accepted"
-expect_refused "not the pinned" "$work/modes"
+refuses "configure not executable" "$work/empty" "file://$work/modes.tar.gz" "$work/modes" \
+    "not the pinned"
 
-context="failed download"
-! fetch "$work/empty" "file://$work/missing/$name" "$work/failed" || fail "succeeded"
-expect_refused "could not download" "$work/failed"
+refuses "failed download" "$work/empty" "file://$work/missing/$name" "$work/failed" \
+    "could not download"
 
-context="damaged tarball beside the project"
-! fetch "$work/corrupt" "file://$pinned" "$work/wrong-beside" || fail "accepted"
-expect_refused "does not unpack" "$work/wrong-beside"
+refuses "damaged tarball beside the project" "$work/corrupt" "file://$pinned" "$work/wrong-beside" \
+    "does not unpack"
 
-context="edited tree beside the project"
 mkdir "$work/edited-beside"
 cp "$work/edited.tar.gz" "$work/edited-beside/SDL-1.2-1af51022.tar.gz"
-! fetch "$work/edited-beside" "file://$pinned" "$work/edited-beside-build" || fail "accepted"
-expect_refused "not the pinned" "$work/edited-beside-build"
+refuses "edited tree beside the project" "$work/edited-beside" "file://$pinned" \
+    "$work/edited-beside-build" "not the pinned"
 
 echo "sdl12_fetch: all cases passed"
