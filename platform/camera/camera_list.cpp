@@ -4,37 +4,10 @@
 #include "platform/camera/locked_cameras.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-bool naturalLess(const std::string &a, const std::string &b) {
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (std::isdigit(static_cast<unsigned char>(a[i])) &&
-            std::isdigit(static_cast<unsigned char>(b[j]))) {
-            size_t endA = i, endB = j;
-            while (endA < a.size() && std::isdigit(static_cast<unsigned char>(a[endA])))
-                ++endA;
-            while (endB < b.size() && std::isdigit(static_cast<unsigned char>(b[endB])))
-                ++endB;
-            unsigned long long x = std::strtoull(a.c_str() + i, nullptr, 10);
-            unsigned long long y = std::strtoull(b.c_str() + j, nullptr, 10);
-            if (x != y)
-                return x < y;
-            i = endA;
-            j = endB;
-        } else if (a[i] != b[j]) {
-            return a[i] < b[j];
-        } else {
-            ++i;
-            ++j;
-        }
-    }
-    return a.size() - i < b.size() - j;
-}
 
 // GStreamer's v4l2 provider keeps the device's capability numbers as numbers,
 // PipeWire's as hexadecimal text.
@@ -107,9 +80,11 @@ bool sharedThroughPipeWire(GstDevice *device) {
 }
 
 std::vector<CameraListing> sortCameras(std::vector<CameraListing> cameras) {
-    std::stable_sort(
-        cameras.begin(), cameras.end(),
-        [](const CameraListing &a, const CameraListing &b) { return naturalLess(a.path, b.path); });
+    // glibc's version order compares runs of digits as numbers.
+    std::stable_sort(cameras.begin(), cameras.end(),
+                     [](const CameraListing &a, const CameraListing &b) {
+                         return strverscmp(a.path.c_str(), b.path.c_str()) < 0;
+                     });
     return cameras;
 }
 

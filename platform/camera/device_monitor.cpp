@@ -4,7 +4,6 @@
 #include "platform/camera/state_change.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -218,22 +217,14 @@ std::vector<std::string> hiddenProviders(Devices &known) {
     return hidden;
 }
 
-// libcamera names a USB camera by its port and its vendor and product ids.
-bool namesUsbCamera(const std::string &name) {
-    const size_t n = name.size();
-    if (n < 10 || name[n - 10] != '-' || name[n - 5] != ':')
-        return false;
-    for (size_t i = n - 9; i < n; ++i)
-        if (i != n - 5 && !std::isxdigit(static_cast<unsigned char>(name[i])))
-            return false;
-    return true;
-}
-
 } // namespace
 
 bool listedDevice(const std::string &type, const std::string &name,
                   const std::vector<std::string> &hidden) {
-    if (type == "GstLibcameraDevice" && namesUsbCamera(name))
+    // libcamera names a USB camera by its port and its vendor and product ids.
+    if (type == "GstLibcameraDevice" &&
+        g_regex_match_simple("-[[:xdigit:]]{4}:[[:xdigit:]]{4}$", name.c_str(),
+                             GRegexCompileFlags(0), GRegexMatchFlags(0)))
         return false;
     const std::string provider = type == "GstV4l2Device"        ? "v4l2deviceprovider"
                                  : type == "GstLibcameraDevice" ? "libcameraprovider"
